@@ -1,0 +1,44 @@
+#include "app/command_line.h"
+
+#include "app/install_error.h"
+#include "fileops/file_helpers.h"
+#include "payload/paths.h"
+
+namespace kb {
+
+namespace {
+
+constexpr const char* testHomeMarker = ".KESTREL-BAY-INSTALLER-TEST-HOME";
+
+std::filesystem::path standardized(std::filesystem::path path)
+{
+    path = path.lexically_normal();
+    std::string text = path.native();
+    while (text.size() > 1 && text.back() == '/') text.pop_back();
+    return text;
+}
+
+}  // namespace
+
+Invocation parseCommandLine(const std::vector<std::string>& arguments)
+{
+    if (arguments.empty()) return {Mode::interactive, {}};
+    if (arguments.size() == 1 && arguments[0] == "--verify-payload") return {Mode::verifyPayload, {}};
+    if (arguments.size() == 2 && arguments[0] == "--test-home") return {Mode::testHome, arguments[1]};
+    throw InstallError("Unterstützt: --verify-payload oder --test-home <markierter Testordner>.");
+}
+
+std::filesystem::path checkedTestHome(const std::string& argument, const std::filesystem::path& realHome)
+{
+    std::filesystem::path folder = argument;
+    if (folder.is_relative()) folder = std::filesystem::current_path() / folder;
+    folder = standardized(folder);
+
+    bool accepted = folder.native().starts_with('/')
+                    && canonicalPath(folder) != canonicalPath(realHome)
+                    && kb::exists(folder / testHomeMarker);
+    if (!accepted) throw InstallError("Der Test benötigt einen getrennten, ausdrücklich markierten Testordner.");
+    return folder;
+}
+
+}  // namespace kb

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kb {
+
+// One run of the installer for the arguments after the program's name:
+// reads the descriptor, judges the command line, verifies and installs.
+// Returns normally on success and on the interactive early ends; throws on
+// any failure, after its temporary folder has been removed.
+void runInstaller(const std::vector<std::string>& arguments);
+
+}  // namespace kb

@@ -1,0 +1,67 @@
+// The installer's entry point: sets up the process-wide file manager, the
+// resource folder and the platform services, runs the installer and makes
+// exactly one report of a failure.
+
+#include "app/dialogs.h"
+#include "app/installer_main.h"
+#include "platform/desktop.h"
+#include "platform/file_manager.h"
+#include "platform/launcher.h"
+#include "platform/posix_file_manager.h"
+#include "platform/resource.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+void reportOnStandardError(const std::string& description)
+{
+    std::string line = "Installation abgebrochen: " + description + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    static kb::PosixFileManager fileManager;
+    kb::fm = &fileManager;
+
+    std::filesystem::path executable = kb::runningExecutable();
+    std::optional<std::filesystem::path> resources = kb::resourceFolderOf(executable);
+    if (!resources) {
+        reportOnStandardError("Der Ressourcenordner des Installers fehlt (erwartet unter Contents/Resources im "
+                              "Programmpaket von \"" + executable.native() + "\").");
+        return 1;
+    }
+    kb::resource = *resources;
+
+    static kb::PosixLauncher processLauncher;
+    kb::launcher = &processLauncher;
+    static kb::GtkDesktop gtkDesktop;
+    kb::desktop = &gtkDesktop;
+
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    std::string description;
+    try {
+        kb::runInstaller(arguments);
+        return 0;
+    } catch (const std::exception& error) {
+        description = error.what();
+    } catch (...) {
+        description = "Unbekannter Fehler.";
+    }
+
+    if (arguments.empty()) {
+        try {
+            kb::alert("Installation abgebrochen", description);
+            return 1;
+        } catch (...) {
+            // No display to ask anyone on: the report goes to standard error.
+        }
+    }
+    reportOnStandardError(description);
+    return 1;
+}

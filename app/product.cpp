@@ -1,0 +1,21 @@
+#include "app/product.h"
+
+#include <nlohmann/json.hpp>
+
+namespace kb {
+
+Product decodeProduct(std::string_view text)
+{
+    const nlohmann::json json = nlohmann::json::parse(text);
+    auto member = [&json](const char* key) { return json.at(key).get<std::string>(); };
+    Product product;
+    product.id = member("id");
+    product.name = member("name");
+    product.version = member("version");
+    product.payloadRoot = member("payloadRoot");
+    product.payloadSHA256 = member("payloadSHA256");
+    product.message = member("message");
+    return product;
+}
+
+}  // namespace kb

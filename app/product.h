@@ -1,0 +1,23 @@
+#pragma once
+// The product descriptor, product.json in the bundle's resource folder.
+
+#include <string>
+#include <string_view>
+
+namespace kb {
+
+struct Product {
+    std::string id;             // chooses the recipe: "huecraft" or "geoweave"
+    std::string name;           // shown in dialog titles, names the backup folder
+    std::string version;
+    std::string payloadRoot;    // the top folder inside payload.zip
+    std::string payloadSHA256;  // expected digest of payload.zip, lower-case hex
+    std::string message;        // opens the confirmation dialog's text
+};
+
+// Decodes a descriptor. The members are read in field order; the first one
+// that is missing, null or not a string stops decoding with the JSON
+// library's own error. Other members are ignored; values are not trimmed.
+Product decodeProduct(std::string_view json);
+
+}  // namespace kb

@@ -1,0 +1,59 @@
+#include "fileops/file_helpers.h"
+
+#include "platform/file_manager.h"
+
+namespace kb {
+
+bool exists(const std::filesystem::path& path)
+{
+    try {
+        fm->attributes(path);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+void makeDir(const std::filesystem::path& path, bool privateMode)
+{
+    fm->createDirectory(path);
+    if (privateMode) fm->setPermissions(path, 0700);
+}
+
+std::filesystem::path writeTemp(std::string_view data, const std::filesystem::path& at, unsigned mode)
+{
+    fm->writeAtomically(at, data);
+    fm->setPermissions(at, mode);
+    return at;
+}
+
+std::string jsonData(const nlohmann::json& value)
+{
+    // nlohmann's objects keep their keys sorted bytewise and it never
+    // escapes "/"; dump() throws on text that is not valid UTF-8.
+    return value.dump(2);
+}
+
+std::string expand(const std::string& path, const std::filesystem::path& home)
+{
+    if (path == "~") return home.native();
+    if (path.starts_with("~/")) {
+        std::string rest = path.substr(2);
+        if (rest.empty()) return home.native();
+        return (home / rest).native();
+    }
+    return path;
+}
+
+bool writableAncestor(const std::filesystem::path& path)
+{
+    std::filesystem::path candidate = path;
+    while (!kb::exists(candidate) && candidate.native() != "/") {
+        std::filesystem::path parent = candidate.parent_path();
+        if (parent == candidate || parent.empty()) break;
+        candidate = parent;
+    }
+    return fm->isWritable(candidate);
+}
+
+}  // namespace kb

@@ -1,0 +1,44 @@
+#pragma once
+// Puts items in place one by one, backing up whatever each replaces, and
+// can put everything back, newest first, when a later step fails.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kb {
+
+class Transaction {
+public:
+    struct Change {
+        std::filesystem::path destination;
+        std::optional<std::filesystem::path> backup;  // backupRoot / label; none when nothing was there
+    };
+
+    // Creates the backup folder (with its parents), private.
+    explicit Transaction(std::filesystem::path backupRoot);
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+
+    // Installs a copy of `source` at `destination`: copied to a hidden
+    // scratch name beside it, the old item (if any) copied to
+    // backupRoot/label and recorded, then removed, and the scratch item
+    // renamed into place. `mode` applies to the installed top-level item;
+    // mode 0600 makes the backup private too.
+    void replace(const std::filesystem::path& source, const std::filesystem::path& destination,
+                 const std::string& label, std::optional<unsigned> mode = std::nullopt);
+
+    // Undoes every recorded change, newest first; returns the destinations
+    // that could not be restored. Never throws.
+    std::vector<std::string> rollback() noexcept;
+
+    const std::vector<Change>& changes() const { return changes_; }
+    const std::filesystem::path& backupRoot() const { return backupRoot_; }
+
+private:
+    std::vector<Change> changes_;
+    std::filesystem::path backupRoot_;
+};
+
+}  // namespace kb

@@ -1,0 +1,59 @@
+#include "payload/paths.h"
+
+#include <climits>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+namespace kb {
+
+std::string standardizedPath(const std::filesystem::path& path)
+{
+    const std::string& text = path.native();
+    bool absolute = text.starts_with('/');
+    std::vector<std::string_view> parts;
+    std::string_view rest = text;
+    while (!rest.empty()) {
+        std::size_t slash = rest.find('/');
+        std::string_view piece = rest.substr(0, slash);
+        rest = slash == std::string_view::npos ? std::string_view{} : rest.substr(slash + 1);
+        if (piece.empty() || piece == ".") continue;
+        if (piece == "..") {
+            if (!parts.empty() && parts.back() != "..") {
+                parts.pop_back();
+            } else if (!absolute) {
+                parts.push_back(piece);
+            }
+            continue;
+        }
+        parts.push_back(piece);
+    }
+    std::string result = absolute ? "/" : "";
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        if (i > 0) result += '/';
+        result += parts[i];
+    }
+    if (result.empty()) result = ".";
+    return result;
+}
+
+std::string canonicalPath(const std::filesystem::path& path)
+{
+    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr), &std::free);
+    if (resolved) return resolved.get();
+    return standardizedPath(path);
+}
+
+bool safeRelative(std::string_view path)
+{
+    if (path.empty() || path.starts_with('/')) return false;
+    while (!path.empty()) {
+        std::size_t slash = path.find('/');
+        if (path.substr(0, slash) == "..") return false;
+        if (slash == std::string_view::npos) break;
+        path.remove_prefix(slash + 1);
+    }
+    return true;
+}
+
+}  // namespace kb

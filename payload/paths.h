@@ -1,0 +1,23 @@
+#pragma once
+// Path rules the verifier rests on.
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace kb {
+
+// The real path (every link followed, ".", ".." and doubled slashes gone).
+// When the path cannot be resolved, its standardized form instead: "." and
+// doubled slashes removed, ".." folded against the component before it, no
+// trailing slash. Never fails.
+std::string canonicalPath(const std::filesystem::path& path);
+
+// The standardized form of canonicalPath's fall-back, computed on the text alone.
+std::string standardizedPath(const std::filesystem::path& path);
+
+// Whether a relative path stays below its folder: not empty, not absolute,
+// and no ".." piece.
+bool safeRelative(std::string_view path);
+
+}  // namespace kb

@@ -1,0 +1,89 @@
+#pragma once
+// The one door through which the installer touches the file system.
+//
+// Everything that reads or changes files goes through the process-wide `fm`,
+// so tests can put a fake or a fault-injecting implementation in its place.
+// Errors are std::system_error carrying the errno and the path involved.
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kb {
+
+using Path = std::filesystem::path;
+
+enum class FileType { regular, directory, symlink, other };
+
+// Attributes of an item itself; a final symbolic link is never followed.
+struct FileAttributes {
+    FileType type = FileType::other;
+    std::uint64_t size = 0;
+    unsigned permissions = 0;  // the POSIX mode bits (07777)
+};
+
+struct DirectoryEntry {
+    std::string name;
+    FileType type = FileType::other;  // the entry itself, links not followed
+};
+
+class InputFile {
+public:
+    virtual ~InputFile() = default;
+    // Reads up to buffer.size() bytes; 0 means end of file. Throws on error.
+    virtual std::size_t read(std::span<std::byte> buffer) = 0;
+};
+
+class FileManager {
+public:
+    virtual ~FileManager() = default;
+
+    // Creates the folder and every missing parent; fine when it exists already.
+    virtual void createDirectory(const Path& path) = 0;
+    // Sets the mode of the item itself; refuses a symbolic link instead of
+    // changing whatever it points at.
+    virtual void setPermissions(const Path& path, unsigned mode) = 0;
+    // Copies a file, link or whole tree; links are copied as links, contents,
+    // mode bits and modification times are kept. Fails when `to` exists.
+    virtual void copyItem(const Path& from, const Path& to) = 0;
+    // Renames within one file system. Fails when `to` exists.
+    virtual void moveItem(const Path& from, const Path& to) = 0;
+    // Removes a file, link or whole tree, never following a link.
+    virtual void removeItem(const Path& path) = 0;
+    virtual FileAttributes attributes(const Path& path) = 0;
+    virtual std::string destinationOfSymbolicLink(const Path& path) = 0;
+    virtual bool isWritable(const Path& path) = 0;
+    // The entries of one folder, sorted by name, without "." and "..".
+    virtual std::vector<DirectoryEntry> contentsOfDirectory(const Path& path) = 0;
+    virtual std::unique_ptr<InputFile> openForReading(const Path& path) = 0;
+    // Writes to a scratch file beside `path`, then renames it over `path`.
+    virtual void writeAtomically(const Path& path, std::string_view data) = 0;
+
+    virtual Path homeDirectory() = 0;
+    virtual Path temporaryDirectory() = 0;
+};
+
+// The process-wide file manager, set by the entry point before anything else.
+extern FileManager* fm;
+
+// Reads a whole file through `fm`.
+std::string readFile(const Path& path);
+
+// Puts `replacement` in place of `fm` for the lifetime of the guard.
+class ScopedFileManager {
+public:
+    explicit ScopedFileManager(FileManager& replacement) : previous_(fm) { fm = &replacement; }
+    ~ScopedFileManager() { fm = previous_; }
+    ScopedFileManager(const ScopedFileManager&) = delete;
+    ScopedFileManager& operator=(const ScopedFileManager&) = delete;
+
+private:
+    FileManager* previous_;
+};
+
+}  // namespace kb
