@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake pkg-config git
+  build-essential cmake ninja-build pkg-config git time
   clang libclang-rt-14-dev
   libgtest-dev libgmock-dev
   nlohmann-json3-dev libssl-dev libgtk-3-dev
