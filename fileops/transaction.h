@@ -39,6 +39,9 @@ public:
 private:
     std::vector<Change> changes_;
     std::filesystem::path backupRoot_;
+    // Beside each change: the old item's own mode when its backup was made
+    // private, so that rollback can give the restored item its mode back.
+    std::vector<std::optional<unsigned>> restoredModes_;
 };
 
 }  // namespace kb

@@ -1,0 +1,107 @@
+#include "fileops/transaction.h"
+
+#include "fileops/file_helpers.h"
+#include "platform/file_manager.h"
+#include "platform/random_uuid.h"
+
+namespace kb {
+
+namespace {
+
+// Removes the scratch item when replace() leaves, however it leaves. After a
+// successful rename nothing is there any more; that failure is as welcome as
+// any other failure of this clean-up, which must never hide the real outcome.
+class ScratchCleanup {
+public:
+    explicit ScratchCleanup(Path path) : path_(std::move(path)) {}
+    ~ScratchCleanup()
+    {
+        try {
+            fm->removeItem(path_);
+        } catch (...) {
+        }
+    }
+    ScratchCleanup(const ScratchCleanup&) = delete;
+    ScratchCleanup& operator=(const ScratchCleanup&) = delete;
+
+private:
+    Path path_;
+};
+
+constexpr unsigned privateFileMode = 0600;
+
+}  // namespace
+
+Transaction::Transaction(std::filesystem::path backupRoot) : backupRoot_(std::move(backupRoot))
+{
+    makeDir(backupRoot_, true);
+}
+
+void Transaction::replace(const std::filesystem::path& source, const std::filesystem::path& destination,
+                          const std::string& label, std::optional<unsigned> mode)
+{
+    const Path folder = destination.parent_path();
+    fm->createDirectory(folder);
+
+    const Path scratch = folder / (".kestrelbay-install-" + randomUUID());
+    ScratchCleanup cleanup(scratch);
+
+    fm->copyItem(source, scratch);
+    if (mode) fm->setPermissions(scratch, *mode);
+
+    std::optional<Path> backup;
+    std::optional<unsigned> restoredMode;
+    if (kb::exists(destination)) {
+        backup = backupRoot_ / label;
+        fm->copyItem(destination, *backup);
+        if (mode && *mode == privateFileMode) {
+            // A link is left as it is: making it private would mean changing
+            // whatever it points at, which may be the user's own file.
+            const FileAttributes copied = fm->attributes(*backup);
+            if (copied.type != FileType::symlink) {
+                if (copied.permissions != privateFileMode) restoredMode = copied.permissions;
+                fm->setPermissions(*backup, privateFileMode);
+            }
+        }
+    }
+
+    changes_.push_back({destination, backup});
+    restoredModes_.push_back(restoredMode);
+
+    if (kb::exists(destination)) fm->removeItem(destination);
+    fm->moveItem(scratch, destination);
+}
+
+std::vector<std::string> Transaction::rollback() noexcept
+{
+    std::vector<std::string> unrestored;
+    try {
+        unrestored.reserve(changes_.size());
+        for (std::size_t i = changes_.size(); i-- > 0;) {
+            const Change& change = changes_[i];
+            if (kb::exists(change.destination)) {
+                try {
+                    fm->removeItem(change.destination);
+                } catch (...) {
+                    unrestored.push_back(change.destination.native());
+                    continue;
+                }
+            }
+            if (!change.backup) continue;
+            try {
+                fm->copyItem(*change.backup, change.destination);
+                // The backup was made private; the restored item gets the
+                // mode it had before the run.
+                if (restoredModes_[i]) fm->setPermissions(change.destination, *restoredModes_[i]);
+            } catch (...) {
+                unrestored.push_back(change.destination.native());
+            }
+        }
+    } catch (...) {
+        // Only running out of memory gets here; what was found so far is
+        // still the best answer there is.
+    }
+    return unrestored;
+}
+
+}  // namespace kb
