@@ -1,0 +1,93 @@
+#include "products/geoweave.h"
+
+#include "app/install_error.h"
+#include "fileops/file_helpers.h"
+#include "fileops/process.h"
+#include "payload/paths.h"
+#include "platform/file_manager.h"
+#include "platform/system_tools.h"
+#include "products/launch_agent.h"
+
+#include <cstdlib>
+#include <optional>
+
+namespace kb {
+
+namespace {
+
+constexpr const char* bundleName = "Geoweave.ofx.bundle";
+constexpr const char* systemWideCopy = "/Library/OFX/Plugins/Geoweave.ofx.bundle";
+
+// launchd's current OFX_PLUGIN_PATH, trimmed. A launchctl that fails prints
+// a complaint, not a search path, so its text is not taken.
+std::string liveLaunchdValue()
+{
+    ProcessResult result = process(systemTool("launchctl"), {"getenv", "OFX_PLUGIN_PATH"}, false);
+    if (result.status != 0) return {};
+    return trimWhitespace(result.output);
+}
+
+// The search path an agent file from an earlier installation sets; an
+// unreadable or foreign file contributes nothing.
+std::optional<std::string> earlierAgentSearchPath(const std::filesystem::path& agentFile)
+{
+    std::string bytes;
+    try {
+        bytes = readFile(agentFile);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+    return agentSearchPath(bytes);
+}
+
+}  // namespace
+
+SearchPath collectSearchPath(RunContext& ctx)
+{
+    SearchPath searchPath;
+    ctx.previousLaunchdValue.clear();
+    if (!ctx.testing) {
+        ctx.previousLaunchdValue = liveLaunchdValue();
+        addEntries(searchPath, ctx.previousLaunchdValue);
+        if (const char* own = std::getenv("OFX_PLUGIN_PATH")) addEntries(searchPath, own);
+        if (kb::exists(systemWideCopy)) {
+            throw InstallError("Es gibt bereits eine Geoweave-Kopie unter /Library/OFX/Plugins. Dieser "
+                               "Benutzer-Installer legt keine zweite aktive Kopie daneben an. Bitte die bestehende "
+                               "Installation zuerst sichern und ihre Verwendung klären.");
+        }
+    }
+    if (std::optional<std::string> earlier = earlierAgentSearchPath(ctx.launchAgentFile)) addEntries(searchPath, *earlier);
+    return searchPath;
+}
+
+void checkOtherCopies(const SearchPath& searchPath, const std::filesystem::path& home,
+                      const std::filesystem::path& destination)
+{
+    for (const std::string& entry : searchPath) {
+        std::filesystem::path candidate = std::filesystem::path(expand(entry, home)) / bundleName;
+        if (!kb::exists(candidate)) continue;
+        if (canonicalPath(candidate) != canonicalPath(destination)) {
+            throw InstallError("Ein anderer OFX-Suchordner enthält bereits Geoweave. Bitte nur eine aktive "
+                               "Geoweave-Kopie behalten und die bisherige Installation sichern.");
+        }
+    }
+}
+
+void installGeoweave(RunContext& ctx)
+{
+    const std::filesystem::path ofxFolder = ctx.home / "OFX";
+    const std::filesystem::path destination = ofxFolder / bundleName;
+
+    SearchPath searchPath = collectSearchPath(ctx);
+    if (!ctx.testing) checkOtherCopies(searchPath, ctx.home, destination);
+    PreparedAgent agent = prepareLaunchAgent(std::move(searchPath), ofxFolder, ctx.launchAgentLabel, ctx.temp);
+
+    ctx.transaction.replace(ctx.payload / bundleName, destination, bundleName);
+    installAndLoadLaunchAgent(ctx, agent);
+
+    ctx.result["plugin"] = destination.native();
+    ctx.result["launchAgent"] = ctx.launchAgentFile.native();
+    ctx.result["existingSearchPathsPreserved"] = true;
+}
+
+}  // namespace kb

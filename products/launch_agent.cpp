@@ -1,0 +1,106 @@
+#include "products/launch_agent.h"
+
+#include "fileops/file_helpers.h"
+#include "fileops/process.h"
+#include "platform/system_tools.h"
+
+#include <plist/plist.h>
+
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <stdexcept>
+
+namespace kb {
+
+namespace {
+
+struct PlistFree {
+    void operator()(plist_t node) const { plist_free(node); }
+};
+using PlistPtr = std::unique_ptr<std::remove_pointer_t<plist_t>, PlistFree>;
+
+std::optional<std::string> stringValue(plist_t node)
+{
+    if (node == nullptr || plist_get_node_type(node) != PLIST_STRING) return std::nullopt;
+    std::uint64_t length = 0;
+    const char* text = plist_get_string_ptr(node, &length);
+    if (text == nullptr) return std::nullopt;
+    return std::string(text, static_cast<std::size_t>(length));
+}
+
+}  // namespace
+
+std::string launchAgentPropertyList(const std::string& label, const std::string& searchPathValue)
+{
+    PlistPtr agent(plist_new_dict());
+    plist_dict_set_item(agent.get(), "Label", plist_new_string(label.c_str()));
+    plist_t arguments = plist_new_array();
+    for (const char* argument : {"/bin/launchctl", "setenv", "OFX_PLUGIN_PATH"}) {
+        plist_array_append_item(arguments, plist_new_string(argument));
+    }
+    plist_array_append_item(arguments, plist_new_string(searchPathValue.c_str()));
+    plist_dict_set_item(agent.get(), "ProgramArguments", arguments);
+    plist_dict_set_item(agent.get(), "RunAtLoad", plist_new_bool(1));
+
+    char* xml = nullptr;
+    std::uint32_t length = 0;
+    plist_to_xml(agent.get(), &xml, &length);
+    if (xml == nullptr) throw std::runtime_error("The launch agent's property list could not be written as XML.");
+    std::string bytes(xml, length);
+    plist_to_xml_free(xml);
+    return bytes;
+}
+
+std::optional<std::string> agentSearchPath(std::string_view propertyList)
+{
+    if (propertyList.empty() || propertyList.size() > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
+    plist_t parsed = nullptr;
+    plist_from_memory(propertyList.data(), static_cast<std::uint32_t>(propertyList.size()), &parsed);
+    PlistPtr root(parsed);
+    if (!root || plist_get_node_type(root.get()) != PLIST_DICT) return std::nullopt;
+    plist_t arguments = plist_dict_get_item(root.get(), "ProgramArguments");
+    if (arguments == nullptr || plist_get_node_type(arguments) != PLIST_ARRAY) return std::nullopt;
+    std::uint32_t count = plist_array_get_size(arguments);
+    if (count < 4) return std::nullopt;
+    std::vector<std::string> texts;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        std::optional<std::string> text = stringValue(plist_array_get_item(arguments, i));
+        if (!text) return std::nullopt;
+        texts.push_back(std::move(*text));
+    }
+    if (texts[1] != "setenv" || texts[2] != "OFX_PLUGIN_PATH") return std::nullopt;
+    return texts[3];
+}
+
+PreparedAgent prepareLaunchAgent(SearchPath searchPath, const std::filesystem::path& ofxFolder,
+                                 const std::string& label, const std::filesystem::path& temp)
+{
+    addEntries(searchPath, ofxFolder.native());
+    PreparedAgent agent;
+    agent.searchPathValue = joinSearchPath(searchPath);
+    agent.scratchFile = writeTemp(launchAgentPropertyList(label, agent.searchPathValue), temp / "new-agent.plist", 0644);
+    return agent;
+}
+
+std::string serviceTarget(const RunContext& ctx)
+{
+    return ctx.launchdDomain + "/" + ctx.launchAgentLabel;
+}
+
+void installAndLoadLaunchAgent(RunContext& ctx, const PreparedAgent& agent)
+{
+    ctx.transaction.replace(agent.scratchFile, ctx.launchAgentFile, ctx.launchAgentLabel + ".plist", 0644);
+    if (ctx.testing) return;
+
+    // From here on a failure has to put launchd back the way it was.
+    ctx.launchdChanged = true;
+    const std::filesystem::path launchctl = systemTool("launchctl");
+    // Unloads the agent of an earlier installation; one that is not loaded is fine.
+    process(launchctl, {"bootout", serviceTarget(ctx)}, false);
+    // launchd loads the new agent and, as it runs at load, sets the variable.
+    process(launchctl, {"bootstrap", ctx.launchdDomain, ctx.launchAgentFile.native()}, true);
+    process(launchctl, {"setenv", "OFX_PLUGIN_PATH", agent.searchPathValue}, true);
+}
+
+}  // namespace kb

@@ -1,0 +1,43 @@
+#pragma once
+// The per-user launch agent that puts the OFX folder on OFX_PLUGIN_PATH:
+// whenever launchd loads it, it runs
+// /bin/launchctl setenv OFX_PLUGIN_PATH <search path>.
+
+#include "products/run_context.h"
+#include "products/search_path.h"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kb {
+
+struct PreparedAgent {
+    std::string searchPathValue;          // the search path joined with ":"
+    std::filesystem::path scratchFile;    // the agent's property list, written below temp
+};
+
+// The agent's property list as XML: "Label", "ProgramArguments" (the four
+// strings of the setenv command) and "RunAtLoad" true.
+std::string launchAgentPropertyList(const std::string& label, const std::string& searchPathValue);
+
+// The search path an agent's property list (XML or binary) sets: the fourth
+// of its "ProgramArguments" when those are at least four strings, the second
+// "setenv" and the third "OFX_PLUGIN_PATH". Nothing for any other content.
+std::optional<std::string> agentSearchPath(std::string_view propertyList);
+
+// Adds the OFX folder to the search path (keeping an earlier position of
+// the same text) and writes the agent for it to temp/new-agent.plist, 0644.
+PreparedAgent prepareLaunchAgent(SearchPath searchPath, const std::filesystem::path& ofxFolder,
+                                 const std::string& label, const std::filesystem::path& temp);
+
+// Puts the prepared agent in place through the run's transaction and,
+// outside test mode, loads it into the user's launchd domain and sets the
+// variable there at once. Marks launchd as changed before the first command.
+void installAndLoadLaunchAgent(RunContext& ctx, const PreparedAgent& agent);
+
+// "<domain>/<label>", the agent as launchctl names it.
+std::string serviceTarget(const RunContext& ctx);
+
+}  // namespace kb
