@@ -1,0 +1,31 @@
+// Linux stand-in for the one use the installer makes of /usr/bin/ditto:
+//   ditto --norsrc -x -k <archive> <folder>
+// Anything else is refused. Errors end with "ditto: <reason>" on standard
+// error and exit status 1.
+
+#include "helpers/ditto/zip_extract.h"
+
+#include <clocale>
+#include <exception>
+#include <iostream>
+#include <string_view>
+
+int main(int argc, char** argv)
+{
+    // Character conversions inside the archive library follow the locale;
+    // a UTF-8 one keeps member names byte for byte (they are read as UTF-8).
+    if (!std::setlocale(LC_CTYPE, "C.UTF-8")) std::setlocale(LC_CTYPE, "");
+
+    if (argc != 6 || std::string_view(argv[1]) != "--norsrc" || std::string_view(argv[2]) != "-x" ||
+        std::string_view(argv[3]) != "-k") {
+        std::cerr << "ditto: usage: ditto --norsrc -x -k <archive> <folder>\n";
+        return 1;
+    }
+    try {
+        kb::ditto::extractZip(argv[4], argv[5]);
+    } catch (const std::exception& error) {
+        std::cerr << "ditto: " << error.what() << "\n";
+        return 1;
+    }
+    return 0;
+}
