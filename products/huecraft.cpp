@@ -1,0 +1,86 @@
+#include "products/huecraft.h"
+
+#include "app/install_error.h"
+#include "fileops/file_helpers.h"
+#include "platform/file_manager.h"
+#include "products/huecraft_settings.h"
+
+#include <array>
+#include <string>
+
+namespace kb {
+
+namespace {
+
+using std::filesystem::path;
+
+const char* const lutNotAbsoluteMessage =
+    "Der vorhandene LUT-Ordner ist kein absoluter Pfad. Einstellungen wurden nicht verändert.";
+const char* const lutNotWritableMessage =
+    "Der vorhandene LUT-Ordner ist nicht schreibbar. Bitte die Ordnerrechte prüfen oder einen eigenen "
+    "LUT-Ordner in Huecraft einrichten. Bestehende Einstellungen bleiben erhalten.";
+
+// The script and the two language files, installed side by side from the
+// runtime's "resolve" folder, in this order.
+const std::array<const char*, 3> scriptFiles = {"Huecraft_Vireo.py", "huecraft_ui_language.py",
+                                                "huecraft_ui_catalog.json"};
+
+// The LUT folder named in the settings, or the default one below
+// Application Support. A configured folder must be absolute once "~" is
+// expanded; a path with a NUL byte cannot name any folder and would be cut
+// short by the system, so it is refused the same way.
+path chooseLutFolder(const nlohmann::json& settings, const RunContext& ctx)
+{
+    auto configured = settings.find("lut_dir");
+    if (configured != settings.end() && configured->is_string()) {
+        const std::string& value = configured->get_ref<const std::string&>();
+        if (!value.empty()) {
+            std::string expanded = expand(value, ctx.home);
+            if (!expanded.starts_with('/') || expanded.find('\0') != std::string::npos) {
+                throw InstallError(lutNotAbsoluteMessage);
+            }
+            return expanded;
+        }
+    }
+    return ctx.applicationSupport / "Huecraft" / "LUT";
+}
+
+}  // namespace
+
+void installHuecraft(RunContext& ctx)
+{
+    const path runtime = ctx.applicationSupport / "Huecraft" / "Runtime-1.2.0b2";
+    const path settingsFile = ctx.home / ".huecraft_vireo.json";
+
+    // Nothing below changes anything until every check has passed.
+    nlohmann::json settings = readSettings(settingsFile);
+    const path lutFolder = chooseLutFolder(settings, ctx);
+    if (!writableAncestor(lutFolder)) throw InstallError(lutNotWritableMessage);
+
+    const path script = ctx.applicationSupport / "Blackmagic Design" / "DaVinci Resolve" / "Fusion" / "Scripts" /
+                        "Color" / "Huecraft_Vireo.py";
+    const path colorScripts = script.parent_path();
+
+    mergeSettings(settings, {runtime.string(), (runtime / "runtime" / "huecraft-engine").string(),
+                             lutFolder.string()});
+    const path newSettings = writeTemp(jsonData(settings), ctx.temp / "new-config.json", 0600);
+
+    // The one change outside the transaction: a rollback leaves the LUT
+    // folder in place, and an existing one is never emptied.
+    fm->createDirectory(lutFolder);
+
+    ctx.transaction.replace(ctx.payload / "Runtime", runtime, "Runtime-1.2.0b2");
+    for (const char* name : scriptFiles) {
+        ctx.transaction.replace(ctx.payload / "Runtime" / "resolve" / name, colorScripts / name, name);
+    }
+    ctx.transaction.replace(newSettings, settingsFile, "huecraft-config.json", 0600);
+
+    ctx.result["languageFiles"] = nlohmann::json::array(
+        {(colorScripts / "huecraft_ui_language.py").string(), (colorScripts / "huecraft_ui_catalog.json").string()});
+    ctx.result["runtime"] = runtime.string();
+    ctx.result["script"] = script.string();
+    ctx.result["lutDirectory"] = lutFolder.string();
+    ctx.result["lutFolderRegistrationMayBeRequired"] = true;
+}
+
+}  // namespace kb
