@@ -1,0 +1,75 @@
+#include "helpers/launchctl/agent_file.h"
+
+#include <plist/plist.h>
+
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <memory>
+
+namespace kb::launchctl {
+
+namespace {
+
+struct PlistFree {
+    void operator()(plist_t node) const { plist_free(node); }
+};
+
+std::optional<std::string> text(plist_t node)
+{
+    if (node == nullptr || plist_get_node_type(node) != PLIST_STRING) return std::nullopt;
+    std::uint64_t length = 0;
+    const char* value = plist_get_string_ptr(node, &length);
+    if (value == nullptr) return std::nullopt;
+    return std::string(value, static_cast<std::size_t>(length));
+}
+
+}  // namespace
+
+std::optional<Agent> readAgent(const std::filesystem::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad() || bytes.empty() || bytes.size() > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
+
+    plist_t parsed = nullptr;
+    plist_from_memory(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &parsed);
+    std::unique_ptr<std::remove_pointer_t<plist_t>, PlistFree> root(parsed);
+    if (!root || plist_get_node_type(root.get()) != PLIST_DICT) return std::nullopt;
+
+    Agent agent;
+    std::optional<std::string> label = text(plist_dict_get_item(root.get(), "Label"));
+    if (!label || label->empty()) return std::nullopt;
+    agent.label = *label;
+
+    if (plist_t arguments = plist_dict_get_item(root.get(), "ProgramArguments")) {
+        if (plist_get_node_type(arguments) != PLIST_ARRAY) return std::nullopt;
+        for (std::uint32_t i = 0; i < plist_array_get_size(arguments); ++i) {
+            std::optional<std::string> argument = text(plist_array_get_item(arguments, i));
+            if (!argument) return std::nullopt;
+            agent.programArguments.push_back(*argument);
+        }
+    }
+    // "Program", when given, names what runs; the arguments are then only its argv.
+    if (plist_t program = plist_dict_get_item(root.get(), "Program")) {
+        std::optional<std::string> path = text(program);
+        if (!path) return std::nullopt;
+        agent.program = *path;
+    } else if (!agent.programArguments.empty()) {
+        agent.program = agent.programArguments.front();
+    }
+    if (agent.program.empty()) return std::nullopt;
+    if (agent.programArguments.empty()) agent.programArguments.push_back(agent.program);
+
+    plist_t runAtLoad = plist_dict_get_item(root.get(), "RunAtLoad");
+    if (runAtLoad != nullptr && plist_get_node_type(runAtLoad) == PLIST_BOOLEAN) {
+        std::uint8_t value = 0;
+        plist_get_bool_val(runAtLoad, &value);
+        agent.runAtLoad = value != 0;
+    }
+    return agent;
+}
+
+}  // namespace kb::launchctl

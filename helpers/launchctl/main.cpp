@@ -1,0 +1,17 @@
+// launchctl for a system without launchd: keeps the user's gui/<uid>
+// domain (environment variables and loaded agents) in a file below $HOME
+// and answers the subcommands the installer and its launch agent use.
+
+#include "helpers/launchctl/verbs.h"
+
+#include <iostream>
+#include <string>
+#include <vector>
+
+int main(int argc, char** argv)
+{
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    int status = kb::launchctl::runCommand(arguments, std::cout, std::cerr);
+    std::cout.flush();
+    return status;
+}
