@@ -1,0 +1,83 @@
+#include "tools/bundle/make_bundle.h"
+
+#include "tools/bundle/descriptors.h"
+#include "tools/bundle/digest.h"
+#include "tools/bundle/payload_tree.h"
+#include "tools/bundle/text_file.h"
+#include "tools/bundle/zip_writer.h"
+
+#include <unistd.h>
+
+#include <stdexcept>
+
+namespace kb::bundle {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool installerBundle(const fs::path& path)
+{
+    std::error_code error;
+    return fs::is_regular_file(path / "Contents/MacOS/Installer", error) &&
+           fs::is_directory(path / "Contents/Resources", error);
+}
+
+std::string payloadRootName(const fs::path& payload)
+{
+    fs::path normal = payload.lexically_normal();
+    if (!normal.has_filename()) normal = normal.parent_path();
+    const std::string name = normal.filename().native();
+    if (name.empty() || name == "." || name == "..") {
+        throw std::runtime_error("name the payload root folder itself with --payload, not \"" + payload.native() +
+                                 "\"");
+    }
+    requireUtf8(name, "the payload root's name");
+    return name;
+}
+
+// Removes the staging copy unless the bundle was put in place.
+struct Staging {
+    fs::path path;
+    bool keep = false;
+    ~Staging()
+    {
+        std::error_code ignored;
+        if (!keep) fs::remove_all(path, ignored);
+    }
+};
+
+}  // namespace
+
+void makeBundle(const BundleOptions& options)
+{
+    if (!installerBundle(options.installer)) {
+        throw std::runtime_error("\"" + options.installer.native() + "\" is not an installer bundle");
+    }
+    const fs::path output = options.output.lexically_normal();
+    if (!output.has_filename()) throw std::runtime_error("--output names a folder path ending in \"/\"");
+    if (fs::exists(fs::symlink_status(output)) && !installerBundle(output)) {
+        throw std::runtime_error("\"" + output.native() + "\" exists and is not an installer bundle; not replacing it");
+    }
+
+    const std::string rootName = payloadRootName(options.payload);
+    const std::vector<PayloadItem> items = scanPayload(options.payload);
+
+    fs::path parent = output.has_parent_path() ? output.parent_path() : fs::path(".");
+    fs::create_directories(parent);
+    Staging staging{parent / ("." + output.filename().native() + ".partial-" + std::to_string(::getpid()))};
+    fs::remove_all(staging.path);
+    fs::copy(options.installer, staging.path, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+
+    const fs::path resources = staging.path / "Contents/Resources";
+    const fs::path archive = resources / "payload.zip";
+    fs::remove(archive);
+    const auto files = writePayloadZip(options.payload, rootName, items, archive, options.compression);
+    writeText(resources / "payload-manifest.json", manifestJson(items, files));
+    writeText(resources / "product.json", productJson(options, rootName, fileSha256(archive)));
+
+    fs::remove_all(output);
+    fs::rename(staging.path, output);
+    staging.keep = true;
+}
+
+}  // namespace kb::bundle

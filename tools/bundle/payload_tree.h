@@ -1,0 +1,31 @@
+#pragma once
+// What a payload folder holds, in the order it is bundled.
+
+#include <filesystem>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace kb::bundle {
+
+struct PayloadItem {
+    enum class Kind { folder, file, link };
+    Kind kind = Kind::file;
+    std::string relative;    // below the payload root, components joined by "/"
+    mode_t permissions = 0;  // permission bits only
+    std::string linkTarget;  // a link's stored text
+};
+
+// Names the installer passes over and the bundle leaves out, at every depth.
+bool ignoredName(const std::string& name);
+
+// Every folder, file and link below `root` (not the root itself), each folder
+// before its contents, siblings in byte order of their names; ignored names
+// are left out with everything below them. Throws std::runtime_error for
+// anything the installer's verification would refuse or that a ZIP archive
+// cannot carry: special files (FIFOs, sockets, devices), names or link texts
+// that are not UTF-8, and links that lead outside the payload root (see
+// linkStaysInside).
+std::vector<PayloadItem> scanPayload(const std::filesystem::path& root);
+
+}  // namespace kb::bundle
