@@ -4,6 +4,8 @@
 #include "platform/file_manager.h"
 #include "platform/random_uuid.h"
 
+#include <system_error>
+
 namespace kb {
 
 namespace {
@@ -30,6 +32,23 @@ private:
 
 constexpr unsigned privateFileMode = 0600;
 
+// Whether an item is at `path`, a final link not followed. Unlike exists(),
+// only "no such item" counts as absent: an item that merely could not be
+// looked at is not taken for missing, which would leave it without a backup
+// and then remove it, or leave a new item in place during rollback.
+bool itemAt(const Path& path)
+{
+    try {
+        fm->attributes(path);
+        return true;
+    } catch (const std::system_error& error) {
+        if (error.code() == std::errc::no_such_file_or_directory || error.code() == std::errc::not_a_directory) {
+            return false;
+        }
+        throw;
+    }
+}
+
 }  // namespace
 
 Transaction::Transaction(std::filesystem::path backupRoot) : backupRoot_(std::move(backupRoot))
@@ -51,7 +70,7 @@ void Transaction::replace(const std::filesystem::path& source, const std::filesy
 
     std::optional<Path> backup;
     std::optional<unsigned> restoredMode;
-    if (kb::exists(destination)) {
+    if (itemAt(destination)) {
         backup = backupRoot_ / label;
         fm->copyItem(destination, *backup);
         if (mode && *mode == privateFileMode) {
@@ -68,7 +87,7 @@ void Transaction::replace(const std::filesystem::path& source, const std::filesy
     changes_.push_back({destination, backup});
     restoredModes_.push_back(restoredMode);
 
-    if (kb::exists(destination)) fm->removeItem(destination);
+    if (itemAt(destination)) fm->removeItem(destination);
     fm->moveItem(scratch, destination);
 }
 
@@ -79,13 +98,11 @@ std::vector<std::string> Transaction::rollback() noexcept
         unrestored.reserve(changes_.size());
         for (std::size_t i = changes_.size(); i-- > 0;) {
             const Change& change = changes_[i];
-            if (kb::exists(change.destination)) {
-                try {
-                    fm->removeItem(change.destination);
-                } catch (...) {
-                    unrestored.push_back(change.destination.native());
-                    continue;
-                }
+            try {
+                if (itemAt(change.destination)) fm->removeItem(change.destination);
+            } catch (...) {
+                unrestored.push_back(change.destination.native());
+                continue;
             }
             if (!change.backup) continue;
             try {
