@@ -22,6 +22,20 @@ bool installerBundle(const fs::path& path)
            fs::is_directory(path / "Contents/Resources", error);
 }
 
+// An earlier bundle, or a tree of empty folders (a build system may create
+// the output's folders before it runs the tool).
+bool replaceable(const fs::path& path)
+{
+    if (installerBundle(path)) return true;
+    std::error_code error;
+    if (!fs::is_directory(fs::symlink_status(path, error))) return false;
+    for (auto it = fs::recursive_directory_iterator(path, error); !error && it != fs::recursive_directory_iterator();
+         it.increment(error)) {
+        if (!it->is_directory(error) || it->is_symlink(error)) return false;
+    }
+    return !error;
+}
+
 std::string payloadRootName(const fs::path& payload)
 {
     fs::path normal = payload.lexically_normal();
@@ -55,7 +69,7 @@ void makeBundle(const BundleOptions& options)
     }
     const fs::path output = options.output.lexically_normal();
     if (!output.has_filename()) throw std::runtime_error("--output names a folder path ending in \"/\"");
-    if (fs::exists(fs::symlink_status(output)) && !installerBundle(output)) {
+    if (fs::exists(fs::symlink_status(output)) && !replaceable(output)) {
         throw std::runtime_error("\"" + output.native() + "\" exists and is not an installer bundle; not replacing it");
     }
 

@@ -7,9 +7,10 @@ namespace kb::bundle {
 
 // Copies the empty installer, writes payload.zip, payload-manifest.json and
 // product.json into its Contents/Resources, and only then puts the result at
-// the output path (replacing an earlier installer bundle there, nothing
-// else). Throws std::runtime_error or std::filesystem::filesystem_error;
-// nothing is left at the output path or beside it after a failure.
+// the output path (replacing an earlier installer bundle or a tree of empty
+// folders there, nothing else). Throws std::runtime_error or
+// std::filesystem::filesystem_error; after a failure the output path is as it
+// was and no staging copy is left beside it.
 void makeBundle(const BundleOptions& options);
 
 }  // namespace kb::bundle
