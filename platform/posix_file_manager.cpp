@@ -165,6 +165,11 @@ void removeAt(int dirFd, const char* name, const Path& shown)
     struct stat st {};
     if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) throwErrno("read attributes of", shown);
     if (S_ISDIR(st.st_mode)) {
+        // A read-only folder of our own (a copied read-only tree, an unpacked
+        // payload) is opened up first; otherwise its contents could not be
+        // removed by anyone but root. Failure shows when removing its entries.
+        if (st.st_uid == ::geteuid() && (st.st_mode & 0700) != 0700)
+            ::fchmodat(dirFd, name, (st.st_mode & 07777) | 0700, 0);
         UniqueFd folder = openDirectory(dirFd, name, shown);
         for (const RawEntry& entry : listEntries(folder.get(), shown)) {
             removeAt(folder.get(), entry.name.c_str(), shown / entry.name);
