@@ -1,5 +1,6 @@
 #include "products/run_context.h"
 
+#include "products/geoweave.h"
 #include "products/huecraft.h"
 
 namespace kb {
@@ -8,6 +9,7 @@ const RecipeBook& productRecipes()
 {
     static const RecipeBook recipes{
         {"huecraft", installHuecraft},
+        {"geoweave", installGeoweave},
     };
     return recipes;
 }
