@@ -154,6 +154,21 @@ void extractMember(archive* reader, archive_entry* entry, int root, std::set<std
     }
 }
 
+// The seeking reader does not recognise an archive without members; the
+// streaming one does. Whether the archive is such an empty one: at least a
+// whole end record (22 bytes) with no member before it.
+bool emptyArchive(const std::filesystem::path& archivePath, std::uint64_t size)
+{
+    constexpr std::uint64_t endRecordSize = 22;
+    if (size < endRecordSize) return false;
+    ArchivePtr reader(archive_read_new(), archive_read_free);
+    if (!reader) return false;
+    archive_read_support_format_zip_streamable(reader.get());
+    if (archive_read_open_filename(reader.get(), archivePath.c_str(), bufferSize) != ARCHIVE_OK) return false;
+    archive_entry* entry = nullptr;
+    return archive_read_next_header(reader.get(), &entry) == ARCHIVE_EOF;
+}
+
 }  // namespace
 
 void extractZip(const std::filesystem::path& archivePath, const std::filesystem::path& destination)
@@ -174,7 +189,10 @@ void extractZip(const std::filesystem::path& archivePath, const std::filesystem:
     archive_read_set_options(reader.get(), "hdrcharset=UTF-8");
     const std::string context = archivePath.native();
     if (archive_read_open_filename(reader.get(), archivePath.c_str(), bufferSize) != ARCHIVE_OK) {
-        throw std::runtime_error(archiveError(reader.get(), context));
+        const std::string error = archiveError(reader.get(), context);
+        if (!emptyArchive(archivePath, static_cast<std::uint64_t>(archiveStat.st_size))) throw std::runtime_error(error);
+        openDestination(destination);
+        return;
     }
 
     UniqueFd root = openDestination(destination);
