@@ -4,6 +4,7 @@
 //   fm_probe remove <path>
 //   fm_probe write <path> <text>
 //   fm_probe writable-ancestor <path>
+//   fm_probe exists <path>
 
 #include "fileops/file_helpers.h"
 #include "platform/posix_file_manager.h"
@@ -27,10 +28,12 @@ int main(int argc, char** argv)
         } else if (operation == "write" && argc == 4) {
             kb::fm->writeAtomically(argv[2], argv[3]);
             std::puts("written");
+        } else if (operation == "exists" && argc == 3) {
+            std::puts(kb::exists(argv[2]) ? "true" : "false");
         } else if (operation == "writable-ancestor" && argc == 3) {
             std::puts(kb::writableAncestor(argv[2]) ? "true" : "false");
         } else {
-            std::fputs("usage: fm_probe copy|remove|write|writable-ancestor <path> [text]\n", stderr);
+            std::fputs("usage: fm_probe copy|remove|write|writable-ancestor|exists <path> [text]\n", stderr);
             return 2;
         }
     } catch (const std::exception& error) {
