@@ -1,0 +1,232 @@
+// Real GTK dialogs on a virtual X server: the dialog function through a
+// small program, and the installer's own dialogs through the real program.
+
+#include "app/product.h"
+#include "tests/support/run_program.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/tree_snapshot.h"
+#include "tests/support/unprivileged.h"
+#include "tests/support/virtual_display.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <signal.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+namespace kb::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string confirmationTail =
+    "\n\nVorhandene Dateien werden gesichert. Deine Einstellungen und eigenen Daten bleiben erhalten. Der "
+    "Installer benötigt keine Administratorrechte.";
+
+// What the GTK desktop logs for one dialog it showed.
+std::string shownDialog(const std::string& title, const std::string& body, const std::vector<std::string>& buttons)
+{
+    std::string record = "dialog\ntitle: " + title + "\nlabel: " + title + "\nlabel: " + body + "\n";
+    for (const std::string& button : buttons) record += "button: " + button + "\n";
+    return record + "end\n";
+}
+
+std::string textOf(const fs::path& path)
+{
+    std::error_code error;
+    if (!fs::exists(path, error)) return "";
+    return readText(path);
+}
+
+class Dialogs : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { display = std::make_unique<VirtualDisplay>(); }
+    static void TearDownTestSuite() { display.reset(); }
+
+    RunOptions onDisplay() const
+    {
+        RunOptions options;
+        options.environment["DISPLAY"] = display->name();
+        options.environment["WAYLAND_DISPLAY"] = std::nullopt;
+        options.environment["KESTRELBAY_DIALOG_LOG"] = log.native();
+        return options;
+    }
+
+    // Waits for the dialog titled `title` to be on screen and logged, then answers it.
+    void answer(const std::string& title, const std::vector<std::string>& keys) const
+    {
+        const std::string window = display->waitForWindow(title);
+        ASSERT_TRUE(eventually([&] { return textOf(log).ends_with("end\n"); })) << textOf(log);
+        display->pressKeys(window, keys);
+    }
+
+    // show_alert with the given texts, answered with `keys`.
+    ProgramRun alertAnsweredWith(const std::string& title, const std::string& body, bool install,
+                                 const std::vector<std::string>& keys)
+    {
+        std::vector<std::string> arguments{title, body};
+        if (install) arguments.push_back("install");
+        BackgroundProgram shown(testProgram("show_alert"), arguments, onDisplay());
+        answer(title, keys);
+        return shown.wait();
+    }
+
+    static std::unique_ptr<VirtualDisplay> display;
+    TempDir dir;
+    fs::path log = dir / "dialogs.log";
+};
+
+std::unique_ptr<VirtualDisplay> Dialogs::display;
+
+TEST_F(Dialogs, OneOkButtonAnswersTrue)
+{
+    const std::string body = "Erster Absatz mit Ümlauten → Pfeil.\n\nZweiter Absatz.";
+    ProgramRun run = alertAnsweredWith("Installation abgebrochen", body, false, {"Return"});
+    EXPECT_EQ(run.out, "true\n");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(textOf(log), shownDialog("Installation abgebrochen", body, {"OK"}));
+}
+
+TEST_F(Dialogs, InstallierenIsTheFirstButtonAndAnswersTrue)
+{
+    const std::string title = "Huecraft 1.2.0 installieren";
+    const std::string body = "Farbwerkzeug." + confirmationTail;
+    ProgramRun run = alertAnsweredWith(title, body, true, {"Return"});
+    EXPECT_EQ(run.out, "true\n");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(textOf(log), shownDialog(title, body, {"Installieren", "Abbrechen"}));
+}
+
+TEST_F(Dialogs, AbbrechenAnswersFalse)
+{
+    ProgramRun run = alertAnsweredWith("Geoweave 3 installieren", "Text", true, {"Tab", "Return"});
+    EXPECT_EQ(run.out, "false\n");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(textOf(log), shownDialog("Geoweave 3 installieren", "Text", {"Installieren", "Abbrechen"}));
+}
+
+TEST_F(Dialogs, EscapeCountsAsAbbrechen)
+{
+    ProgramRun run = alertAnsweredWith("Geoweave 3 installieren", "Text", true, {"Escape"});
+    EXPECT_EQ(run.out, "false\n");
+    EXPECT_EQ(run.status, 0);
+}
+
+TEST_F(Dialogs, TheInstallerShowsItsFailureInADialogWhenStartedWithoutArguments)
+{
+    const fs::path bundle = dir / "Installer.app";
+    const fs::path program = copyBundle(bundle);
+    const std::string broken = "{\"id\": \"huecraft\", \"name\": 5}";
+    writeFile(bundleResources(bundle) / "product.json", broken);
+    std::string description;
+    try {
+        decodeProduct(broken);
+    } catch (const nlohmann::json::exception& error) {
+        description = error.what();
+    }
+    ASSERT_EQ(description, "[json.exception.type_error.302] (/name) type must be string, but is number");
+
+    RunOptions options = onDisplay();
+    options.environment["HOME"] = (dir / "home").native();
+    options.environment["TMPDIR"] = dir.path().native();
+    BackgroundProgram installer(program, {}, options);
+    answer("Installation abgebrochen", {"Return"});
+    ProgramRun run = installer.wait();
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(textOf(log), shownDialog("Installation abgebrochen", description, {"OK"}));
+}
+
+TEST_F(Dialogs, CancellingTheConfirmationEndsWithNothingDone)
+{
+    const fs::path bundle = dir / "Installer.app";
+    const fs::path program = copyBundle(bundle);
+    writeFile(bundleResources(bundle) / "product.json",
+              R"({"id": "huecraft", "name": "Huecraft", "version": "1.2.0", "payloadRoot": "Payload",
+                  "payloadSHA256": "00", "message": "Farbwerkzeug für Resolve."})");
+    writeFile(dir / "home" / "Documents" / "notes.txt", "eigene Daten");
+    fs::create_directories(dir / "tmp");
+    const TreeSnapshot homeBefore = snapshot(dir / "home");
+
+    RunOptions options = onDisplay();
+    options.environment["HOME"] = (dir / "home").native();
+    options.environment["TMPDIR"] = (dir / "tmp").native();
+    BackgroundProgram installer(program, {}, options);
+    answer("Huecraft 1.2.0 installieren", {"Tab", "Return"});
+    ProgramRun run = installer.wait();
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(textOf(log), shownDialog("Huecraft 1.2.0 installieren", "Farbwerkzeug für Resolve." + confirmationTail,
+                                       {"Installieren", "Abbrechen"}));
+    EXPECT_EQ(differences(homeBefore, snapshot(dir / "home")), std::vector<std::string>{});
+    EXPECT_TRUE(fs::is_empty(dir / "tmp"));
+}
+
+TEST_F(Dialogs, TheInstallerRefusesWhileResolveRuns)
+{
+    // Both run as nobody, so installers that other tests start as root at the
+    // same time never see this stand-in for Resolve.
+    const fs::path work = dir / "work";
+    fs::create_directories(work / "home");
+    fs::create_directories(work / "tmp");
+    const fs::path bundle = work / "Installer.app";
+    const fs::path program = copyBundle(bundle);
+    writeFile(bundleResources(bundle) / "product.json",
+              R"({"id": "geoweave", "name": "Geoweave", "version": "3.0", "payloadRoot": "Payload",
+                  "payloadSHA256": "00", "message": "Karten."})");
+    fs::copy_file("/bin/sleep", work / "DaVinci Resolve");
+    writeFile(log, "");
+    giveToNobody(work, dir.path());
+    giveToNobody(log, dir.path());
+
+    BackgroundProgram resolve("/usr/bin/setpriv",
+                              {"--reuid=nobody", "--regid=nogroup", "--clear-groups", (work / "DaVinci Resolve").native(), "600"});
+    RunOptions options = onDisplay();
+    options.environment["HOME"] = (work / "home").native();
+    options.environment["TMPDIR"] = (work / "tmp").native();
+    options.environment["XDG_RUNTIME_DIR"] = std::nullopt;
+    BackgroundProgram installer("/usr/bin/setpriv",
+                                {"--reuid=nobody", "--regid=nogroup", "--clear-groups", program.native()}, options);
+    answer("Resolve bitte beenden", {"Return"});
+    ProgramRun run = installer.wait();
+    ::kill(resolve.pid(), SIGKILL);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(textOf(log), shownDialog("Resolve bitte beenden",
+                                       "Beende DaVinci Resolve regulär und öffne den Installer danach erneut. Es "
+                                       "wurden keine Dateien installiert.",
+                                       {"OK"}));
+    EXPECT_TRUE(fs::is_empty(work / "tmp"));
+}
+
+TEST(DialogsWithoutDisplay, TheInstallerReportsOnStandardErrorWhenNoDialogCanBeShown)
+{
+    TempDir dir;
+    const fs::path bundle = dir / "Installer.app";
+    const fs::path program = copyBundle(bundle);
+    writeFile(bundleResources(bundle) / "product.json", "{\"id\": ");
+    std::string description;
+    try {
+        decodeProduct("{\"id\": ");
+    } catch (const nlohmann::json::exception& error) {
+        description = error.what();
+    }
+    ASSERT_TRUE(description.starts_with("[json.exception.parse_error.101]")) << description;
+
+    RunOptions options;
+    options.environment["DISPLAY"] = std::nullopt;
+    options.environment["WAYLAND_DISPLAY"] = std::nullopt;
+    options.environment["HOME"] = (dir / "home").native();
+    options.environment["TMPDIR"] = dir.path().native();
+    ProgramRun run = runProgram(program, {}, options);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "Installation abgebrochen: " + description + "\n");
+    EXPECT_EQ(run.out, "");
+}
+
+}  // namespace
+}  // namespace kb::test
