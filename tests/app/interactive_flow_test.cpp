@@ -1,0 +1,295 @@
+// The interactive flow with dialogs answered from a script: the Resolve
+// check, the confirmation, the closing text, and whole runs of the
+// installer in this process.
+
+#include "app/install_error.h"
+#include "app/installer_main.h"
+#include "app/interactive_flow.h"
+#include "platform/launcher.h"
+#include "platform/posix_file_manager.h"
+#include "platform/resource.h"
+#include "tests/support/fake_desktop.h"
+#include "tests/support/scoped_environment.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/tree_snapshot.h"
+#include "tests/support/virtual_display.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <filesystem>
+
+namespace kb::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string refusalTitle = "Resolve bitte beenden";
+const std::string refusalBody =
+    "Beende DaVinci Resolve regulär und öffne den Installer danach erneut. Es wurden keine Dateien installiert.";
+const std::string confirmationTail =
+    "\n\nVorhandene Dateien werden gesichert. Deine Einstellungen und eigenen Daten bleiben erhalten. Der "
+    "Installer benötigt keine Administratorrechte.";
+
+Product product(const std::string& id)
+{
+    return {id, id == "huecraft" ? "Huecraft Vireo" : "Geoweave", "1.2.0b2", "Payload",
+            std::string(64, '0'), "Farbwerkzeug für die Color-Seite."};
+}
+
+RunningApplication application(std::optional<std::string> bundleIdentifier, std::optional<std::string> name)
+{
+    return {std::move(bundleIdentifier), std::move(name)};
+}
+
+TEST(ResolveCheck, FindsTheBundleIdentifierInAnyCaseWithTextAround)
+{
+    for (const char* identifier : {"com.blackmagic-design.DaVinciResolve", "com.BlackMagic-Design.DaVinciResolve.helper",
+                                   "COM.BLACKMAGIC-DESIGN.DAVINCIRESOLVE", "xblackmagic-design.davinciresolvex"}) {
+        EXPECT_TRUE(resolveIsRunning({application(identifier, "Helper")})) << identifier;
+        EXPECT_TRUE(resolveIsRunning({application(identifier, std::nullopt)})) << identifier;
+    }
+    for (const char* identifier : {"com.blackmagic-design.davinci-resolve", "com.blackmagicdesign.davinciresolve",
+                                   "blackmagic-design", "com.blackmagic-design.Fusion"}) {
+        EXPECT_FALSE(resolveIsRunning({application(identifier, "Helper")})) << identifier;
+    }
+}
+
+TEST(ResolveCheck, FindsTheExactNameInAnyCase)
+{
+    for (const char* name : {"DaVinci Resolve", "DAVINCI RESOLVE", "davinci resolve", "dAvInCi rEsOlVe"}) {
+        EXPECT_TRUE(resolveIsRunning({application("com.example.unrelated", name)})) << name;
+        EXPECT_TRUE(resolveIsRunning({application(std::nullopt, name)})) << name;
+    }
+    for (const char* name : {"DaVinci Resolve Project Server", "DaVinci Resolve Studio", " DaVinci Resolve",
+                             "DaVinci Resolve ", "DaVinci  Resolve", "Resolve", "DaVinci", ""}) {
+        EXPECT_FALSE(resolveIsRunning({application("com.blackmagic-design.projectserver", name)})) << name;
+    }
+}
+
+TEST(ResolveCheck, LooksAtEveryApplicationAndNeedsOneMatch)
+{
+    EXPECT_FALSE(resolveIsRunning({}));
+    EXPECT_FALSE(resolveIsRunning({application(std::nullopt, std::nullopt)}));
+    EXPECT_TRUE(resolveIsRunning({application("com.apple.finder", "Finder"), application(std::nullopt, std::nullopt),
+                                  application("org.mozilla.firefox", "Firefox"),
+                                  application(std::nullopt, "DaVinci Resolve")}));
+    EXPECT_FALSE(resolveIsRunning({application("com.apple.finder", "Finder"),
+                                   application("com.blackmagic-design.projectserver", "DaVinci Resolve Project Server")}));
+}
+
+TEST(ResolveCheck, FindsAProgramRunningUnderTheNameDaVinciResolve)
+{
+    // Named by the program file's full name, not the kernel's 15 characters:
+    // "DaVinci Resolve Project Server" must not be taken for Resolve.
+    TempDir dir;
+    fs::copy_file("/bin/sleep", dir / "DaVinci Resolve");
+    fs::copy_file("/bin/sleep", dir / "DaVinci Resolve Project Server");
+    auto namesRunning = [] {
+        std::vector<std::string> names;
+        for (const RunningApplication& running : linuxRunningApplications()) {
+            EXPECT_FALSE(running.bundleIdentifier.has_value());
+            names.push_back(running.localizedName.value_or(""));
+        }
+        return names;
+    };
+    auto contains = [](const std::vector<std::string>& names, const std::string& name) {
+        return std::find(names.begin(), names.end(), name) != names.end();
+    };
+
+    BackgroundProgram server(dir / "DaVinci Resolve Project Server", {"600"});
+    ASSERT_TRUE(eventually([&] { return contains(namesRunning(), "DaVinci Resolve Project Server"); }));
+    EXPECT_FALSE(contains(namesRunning(), "DaVinci Resolve"));
+    EXPECT_FALSE(resolveIsRunning(linuxRunningApplications()));
+
+    {
+        // Kept as short as possible: installers other tests start meanwhile would refuse.
+        BackgroundProgram resolve(dir / "DaVinci Resolve", {"600"});
+        EXPECT_TRUE(eventually([&] { return resolveIsRunning(linuxRunningApplications()); }));
+        EXPECT_TRUE(contains(namesRunning(), "DaVinci Resolve"));
+    }
+    EXPECT_FALSE(contains(namesRunning(), "DaVinci Resolve"));
+    EXPECT_TRUE(contains(namesRunning(), "DaVinci Resolve Project Server"));
+}
+
+class Flow : public ::testing::Test {
+protected:
+    FakeDesktop fake;
+    ScopedDesktop useFake{fake};
+};
+
+TEST_F(Flow, RefusesWhileResolveRunsAfterActivatingAndBeforeAnyOtherDialog)
+{
+    fake.setRunningApplications({application("com.apple.finder", "Finder"),
+                                 application("com.BlackMagic-Design.DaVinciResolve.helper", "Helper")});
+    fake.answer({true});
+    EXPECT_FALSE(confirmInstallation(product("huecraft")));
+    EXPECT_EQ(fake.alerts(), (std::vector<ShownAlert>{{refusalTitle, refusalBody, false}}));
+    EXPECT_EQ(fake.calls(), (std::vector<std::string>{"activate", "runningApplications", "alert: " + refusalTitle}));
+}
+
+TEST_F(Flow, RefusesByNameWhateverTheRefusalIsAnsweredWith)
+{
+    fake.setRunningApplications({application("org.example.other", "DAVINCI RESOLVE")});
+    fake.answer({false});
+    EXPECT_FALSE(confirmInstallation(product("geoweave")));
+    EXPECT_EQ(fake.alerts(), (std::vector<ShownAlert>{{refusalTitle, refusalBody, false}}));
+    EXPECT_EQ(fake.unusedAnswers(), 0u);
+}
+
+TEST_F(Flow, AsksForConfirmationWithTheProductTexts)
+{
+    fake.setRunningApplications({application("com.blackmagic-design.projectserver", "DaVinci Resolve Project Server")});
+    fake.answer({true});
+    EXPECT_TRUE(confirmInstallation(product("huecraft")));
+    EXPECT_EQ(fake.alerts(),
+              (std::vector<ShownAlert>{{"Huecraft Vireo 1.2.0b2 installieren",
+                                        "Farbwerkzeug für die Color-Seite.\n\nVorhandene Dateien werden gesichert. "
+                                        "Deine Einstellungen und eigenen Daten bleiben erhalten. Der Installer "
+                                        "benötigt keine Administratorrechte.",
+                                        true}}));
+    EXPECT_EQ(fake.calls(), (std::vector<std::string>{"activate", "runningApplications",
+                                                      "alert: Huecraft Vireo 1.2.0b2 installieren"}));
+}
+
+TEST_F(Flow, AbbrechenAnswersNo)
+{
+    fake.answer({false});
+    Product odd{"geoweave", " Geo ", "", "P", "", "Zeile\n"};
+    EXPECT_FALSE(confirmInstallation(odd));
+    EXPECT_EQ(fake.alerts(), (std::vector<ShownAlert>{{" Geo   installieren", "Zeile\n" + confirmationTail, true}}));
+}
+
+TEST_F(Flow, ClosingTextForHuecraftPutsTheLutFolderOnItsOwnLine)
+{
+    const nlohmann::json result = {{"backupDirectory", "/Users/a b/Library/Application Support/Huecraft Vireo/"
+                                                       "Installer-Backups/20240102-030405-006-ABCDEF"},
+                                   {"lutDirectory", "/Users/a b/Library/Application Support/Huecraft/LUTs"},
+                                   {"installed", {"x"}}};
+    const std::string expected =
+        "Resolve neu starten, dann Arbeitsbereich → Skripte → Color → Huecraft_Vireo.\n\n"
+        "Prüfe in Resolve unter Einstellungen → Farbmanagement → Lookup Tables, ob dieser LUT-Ordner registriert "
+        "ist:\n"
+        "/Users/a b/Library/Application Support/Huecraft/LUTs\n\n"
+        "Falls nötig hinzufügen und die Listen aktualisieren. KI-Verbindungen richtest du im Huecraft-Dialog mit "
+        "deinem eigenen Konto ein. Für Video-Quelldateien werden zusätzlich ffmpeg und ffprobe benötigt; Bilder und "
+        "Resolve-Standbildexport funktionieren mit der mitgelieferten Laufzeit.\n\n"
+        "Sicherung: /Users/a b/Library/Application Support/Huecraft Vireo/Installer-Backups/"
+        "20240102-030405-006-ABCDEF";
+    EXPECT_EQ(closingText(product("huecraft"), result), expected);
+
+    fake.answer({true});
+    showClosingDialog(product("huecraft"), result);
+    EXPECT_EQ(fake.alerts(), (std::vector<ShownAlert>{{"Huecraft Vireo ist installiert", expected, false}}));
+    EXPECT_EQ(fake.calls(), std::vector<std::string>{"alert: Huecraft Vireo ist installiert"});
+}
+
+TEST_F(Flow, ClosingTextForGeoweaveIsTheFixedTextAndTheBackupLine)
+{
+    const nlohmann::json result = {{"backupDirectory", "/home/u/Library/Application Support/Geoweave/"
+                                                       "Installer-Backups/20240102-030405-006-012345"},
+                                   {"lutDirectory", "/not/shown"}};
+    const std::string expected =
+        "Resolve neu starten. In Fusion Geoweave hinzufügen und mit MediaOut verbinden.\n\n"
+        "Plugin, Karten, Schriften und Importlaufzeit sind vollständig enthalten. Neue Online-Suchen und "
+        "Kartenabrufe benötigen Internet. Eigene Routen- und Kartenordner wurden nicht verändert.\n\n"
+        "Sicherung: /home/u/Library/Application Support/Geoweave/Installer-Backups/20240102-030405-006-012345";
+    EXPECT_EQ(closingText(product("geoweave"), result), expected);
+    // The id is compared exactly: any other spelling gets the second text.
+    EXPECT_EQ(closingText(product("Huecraft"), result), expected);
+
+    fake.answer({false});
+    showClosingDialog(product("geoweave"), result);
+    EXPECT_EQ(fake.alerts(), (std::vector<ShownAlert>{{"Geoweave ist installiert", expected, false}}));
+}
+
+// A whole interactive run in this process: the bundle's resources, the home
+// and the temporary folder all in a fresh folder.
+class InteractiveRun : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        fs::create_directories(resources);
+        fs::create_directories(home);
+        fs::create_directories(tmp);
+        writeFile(resources / "product.json",
+                  R"({"id": "huecraft", "name": "Huecraft Vireo", "version": "1.2.0b2", "payloadRoot": "Payload",
+                      "payloadSHA256": ")" + std::string(64, '0') + R"(", "message": "Farbwerkzeug."})");
+        writeFile(home / "Documents" / "eigene.txt", "eigene Daten");
+        homeBefore = snapshot(home);
+        previousResource = kb::resource;
+        kb::resource = resources;
+    }
+    void TearDown() override { kb::resource = previousResource; }
+
+    std::vector<std::string> homeChanges() const { return differences(homeBefore, snapshot(home)); }
+
+    TempDir dir;
+    fs::path resources = dir / "Installer.app" / "Contents" / "Resources";
+    fs::path home = dir / "home";
+    fs::path tmp = dir / "tmp";
+    ScopedEnvironment homeVariable{"HOME", home.native()};
+    ScopedEnvironment tmpVariable{"TMPDIR", tmp.native()};
+    PosixFileManager real;
+    ScopedFileManager useReal{real};
+    PosixLauncher realLauncher;
+    ScopedLauncher useRealLauncher{realLauncher};
+    FakeDesktop fake;
+    ScopedDesktop useFake{fake};
+    TreeSnapshot homeBefore;
+    fs::path previousResource;
+};
+
+TEST_F(InteractiveRun, RefusalEndsTheRunBeforeAnythingIsRead)
+{
+    writeFile(resources / "payload.zip", "kein Archiv");
+    fake.setRunningApplications({application(std::nullopt, "DaVinci Resolve")});
+    fake.answer({true});
+    runInstaller({});
+    EXPECT_EQ(fake.calls(), (std::vector<std::string>{"activate", "runningApplications", "alert: " + refusalTitle}));
+    EXPECT_TRUE(fs::is_empty(tmp));
+    EXPECT_EQ(homeChanges(), std::vector<std::string>{});
+}
+
+TEST_F(InteractiveRun, AbbrechenLeavesNoTemporaryFolderNoBackupAndNoChange)
+{
+    writeFile(resources / "payload.zip", "kein Archiv");
+    fake.answer({false});
+    runInstaller({});
+    EXPECT_EQ(fake.calls(), (std::vector<std::string>{"activate", "runningApplications",
+                                                      "alert: Huecraft Vireo 1.2.0b2 installieren"}));
+    EXPECT_TRUE(fs::is_empty(tmp));
+    EXPECT_EQ(homeChanges(), std::vector<std::string>{});
+    EXPECT_FALSE(fs::exists(home / "Library"));
+}
+
+TEST_F(InteractiveRun, ADamagedPayloadIsReportedOnlyAfterInstallieren)
+{
+    writeFile(resources / "payload.zip", "kein Archiv");
+    fake.answer({true});
+    try {
+        runInstaller({});
+        FAIL() << "the damaged payload was accepted";
+    } catch (const InstallError& error) {
+        EXPECT_EQ(error.message(), "Das Installationspaket ist beschädigt. Bitte erneut vollständig entpacken.");
+    }
+    EXPECT_EQ(fake.calls(), (std::vector<std::string>{"activate", "runningApplications",
+                                                      "alert: Huecraft Vireo 1.2.0b2 installieren"}));
+    EXPECT_TRUE(fs::is_empty(tmp));
+    EXPECT_EQ(homeChanges(), std::vector<std::string>{});
+}
+
+TEST_F(InteractiveRun, TheModesWithArgumentsShowNoDialog)
+{
+    writeFile(home / "marked" / ".KESTREL-BAY-INSTALLER-TEST-HOME", "");
+    homeBefore = snapshot(home);
+    EXPECT_THROW(runInstaller({"--verify-payload"}), std::system_error);
+    EXPECT_THROW(runInstaller({"--test-home", (home / "marked").native()}), std::system_error);
+    EXPECT_THROW(runInstaller({"-h"}), InstallError);
+    EXPECT_EQ(fake.calls(), std::vector<std::string>{});
+    EXPECT_TRUE(fs::is_empty(tmp));
+    EXPECT_EQ(homeChanges(), std::vector<std::string>{});
+}
+
+}  // namespace
+}  // namespace kb::test
