@@ -38,7 +38,10 @@ std::string expand(const std::string& path, const std::filesystem::path& home)
 {
     if (path == "~") return home.native();
     if (path.starts_with("~/")) {
+        // The rest is appended as it stands; a leading "/" in it must not
+        // make it replace the home ("~//Volumes/x" stays below the home).
         std::string rest = path.substr(2);
+        rest.erase(0, rest.find_first_not_of('/'));
         if (rest.empty()) return home.native();
         return (home / rest).native();
     }
