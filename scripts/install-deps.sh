@@ -10,7 +10,7 @@ packages=(
   nlohmann-json3-dev libssl-dev libgtk-3-dev
   libarchive-dev libplist-dev libutf8proc-dev
   xvfb xdotool x11-utils imagemagick
-  zip unzip python3 libarchive-tools openssl util-linux procps
+  zip unzip python3 libarchive-tools openssl util-linux procps time
 )
 
 missing=()
