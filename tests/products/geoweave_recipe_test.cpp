@@ -63,16 +63,6 @@ TEST_F(GeoweaveInstall, ASecondInstallationBacksUpBundleAndAgentAndKeepsTheEarli
     EXPECT_EQ(modeOf(backup / "de.geoweave.ofxpath.plist"), 0600u);
 }
 
-TEST_F(GeoweaveInstall, TwoRunsInARowListTheOfxFolderOnce)
-{
-    install(true);
-    install(true);
-    EXPECT_EQ(agent().programArguments.at(3), ofx.native());
-    ASSERT_EQ(backupFolders().size(), 2u);
-    EXPECT_EQ(readText(backupFolders().back() / "de.geoweave.ofxpath.plist"),
-              launchAgentPropertyList("de.geoweave.ofxpath", ofx.native()));
-}
-
 TEST_F(GeoweaveInstall, AnEarlierAgentsPathsComeBeforeTheOfxFolder)
 {
     earlierInstallation("/x:/y");
@@ -93,10 +83,10 @@ TEST_F(GeoweaveInstall, AnEarlierAgentOfAnotherShapeIsPassedOverSilently)
     }
 }
 
-TEST_F(GeoweaveInstall, AnAgentPathThatIsAFolderIsPassedOverAndThenFailsTheReplacement)
+TEST_F(GeoweaveInstall, AFolderInPlaceOfTheAgentIsPassedOverAndBackedUp)
 {
-    // Reading the folder contributes nothing; replacing it later is the
-    // transaction's business, and it moves the folder into the backup.
+    // Reading the folder contributes nothing; the transaction backs it up
+    // like any other item it replaces.
     writeFile(agentFile / "inside", "x");
     install(true);
     EXPECT_EQ(agent().programArguments.at(3), ofx.native());
@@ -110,14 +100,6 @@ TEST_F(GeoweaveInstall, TestModeDoesNotLookAtTheLiveSearchPathOrTheEnvironment)
     install(true);
     EXPECT_TRUE(recorder.commands.empty());
     EXPECT_EQ(agent().programArguments.at(3), ofx.native());
-}
-
-TEST_F(GeoweaveInstall, TestModeDoesNotCheckOtherSearchFolders)
-{
-    writeFile(dir / "other/OFX/Geoweave.ofx.bundle/Contents/Info.plist", "other copy");
-    earlierInstallation((dir / "other/OFX").native());
-    install(true);
-    EXPECT_EQ(agent().programArguments.at(3), (dir / "other/OFX").native() + ":" + ofx.native());
 }
 
 TEST_F(GeoweaveInstall, TheInstallersRecipeBookCarriesGeoweave)
