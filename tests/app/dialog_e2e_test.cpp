@@ -54,12 +54,43 @@ protected:
         return options;
     }
 
-    // Waits for the dialog titled `title` to be on screen and logged, then answers it.
-    void answer(const std::string& title, const std::vector<std::string>& keys) const
+    // Waits for the dialog titled `title`, the `number`th of the run, to be
+    // on screen and logged, then answers it.
+    void answer(BackgroundProgram& program, const std::string& title, const std::vector<std::string>& keys,
+                std::size_t number = 1) const
     {
-        const std::string window = display->waitForWindow(title);
-        ASSERT_TRUE(eventually([&] { return textOf(log).ends_with("end\n"); })) << textOf(log);
+        std::string window;
+        try {
+            window = display->waitForWindow(title, [&] { return program.running(); });
+        } catch (const std::runtime_error& error) {
+            const std::string windows = display->run("/usr/bin/xdotool", {"search", "--name", "."}).out;
+            const bool stillRunning = program.running();
+            if (stillRunning) ::kill(program.pid(), SIGKILL);
+            ProgramRun ended = program.wait();
+            FAIL() << error.what() << "\nwindows: " << windows << "\nrunning: " << stillRunning << "\nstatus " << ended.status << "\nout: " << ended.out << "\nerr: " << ended.err
+                   << "\nlog: " << textOf(log);
+        }
+        ASSERT_TRUE(eventually([&] { return loggedDialogs() >= number; })) << textOf(log);
         display->pressKeys(window, keys);
+    }
+
+    std::size_t loggedDialogs() const
+    {
+        const std::string text = textOf(log);
+        std::size_t count = 0;
+        for (std::size_t at = text.find("end\n"); at != std::string::npos; at = text.find("end\n", at + 1)) {
+            if (at == 0 || text[at - 1] == '\n') ++count;
+        }
+        return count;
+    }
+
+    // A copy of a demo installer in the test folder; returns its program.
+    fs::path copyDemo(const std::string& app, const fs::path& to) const
+    {
+        const fs::path demo = builtBinaryDir() / "demo" / app;
+        if (!fs::exists(demo / "Contents/Resources/payload.zip")) throw std::runtime_error("no demo bundle " + demo.native());
+        fs::copy(demo, to, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+        return bundleProgram(to);
     }
 
     // show_alert with the given texts, answered with `keys`.
@@ -69,7 +100,7 @@ protected:
         std::vector<std::string> arguments{title, body};
         if (install) arguments.push_back("install");
         BackgroundProgram shown(testProgram("show_alert"), arguments, onDisplay());
-        answer(title, keys);
+        answer(shown, title, keys);
         return shown.wait();
     }
 
@@ -132,7 +163,7 @@ TEST_F(Dialogs, TheInstallerShowsItsFailureInADialogWhenStartedWithoutArguments)
     options.environment["HOME"] = (dir / "home").native();
     options.environment["TMPDIR"] = dir.path().native();
     BackgroundProgram installer(program, {}, options);
-    answer("Installation abgebrochen", {"Return"});
+    ASSERT_NO_FATAL_FAILURE(answer(installer, "Installation abgebrochen", {"Return"}));
     ProgramRun run = installer.wait();
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "");
@@ -155,7 +186,7 @@ TEST_F(Dialogs, CancellingTheConfirmationEndsWithNothingDone)
     options.environment["HOME"] = (dir / "home").native();
     options.environment["TMPDIR"] = (dir / "tmp").native();
     BackgroundProgram installer(program, {}, options);
-    answer("Huecraft 1.2.0 installieren", {"Tab", "Return"});
+    ASSERT_NO_FATAL_FAILURE(answer(installer, "Huecraft 1.2.0 installieren", {"Tab", "Return"}));
     ProgramRun run = installer.wait();
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, "");
@@ -191,7 +222,7 @@ TEST_F(Dialogs, TheInstallerRefusesWhileResolveRuns)
     options.environment["XDG_RUNTIME_DIR"] = std::nullopt;
     BackgroundProgram installer("/usr/bin/setpriv",
                                 {"--reuid=nobody", "--regid=nogroup", "--clear-groups", program.native()}, options);
-    answer("Resolve bitte beenden", {"Return"});
+    ASSERT_NO_FATAL_FAILURE(answer(installer, "Resolve bitte beenden", {"Return"}));
     ProgramRun run = installer.wait();
     ::kill(resolve.pid(), SIGKILL);
     EXPECT_EQ(run.status, 0);
@@ -201,6 +232,70 @@ TEST_F(Dialogs, TheInstallerRefusesWhileResolveRuns)
                                        "wurden keine Dateien installiert.",
                                        {"OK"}));
     EXPECT_TRUE(fs::is_empty(work / "tmp"));
+}
+
+TEST_F(Dialogs, TheDemoInstallerInstallsThroughItsDialogs)
+{
+    const fs::path program = copyDemo("Huecraft.app", dir / "Huecraft.app");
+    const std::string message =
+        nlohmann::json::parse(readText(bundleResources(dir / "Huecraft.app") / "product.json"))["message"];
+    fs::create_directories(dir / "home");
+    fs::create_directories(dir / "tmp");
+    RunOptions options = onDisplay();
+    options.environment["HOME"] = (dir / "home").native();
+    options.environment["TMPDIR"] = (dir / "tmp").native();
+    BackgroundProgram installer(program, {}, options);
+    ASSERT_NO_FATAL_FAILURE(answer(installer, "Huecraft Vireo 1.2.0b2 installieren", {"Return"}));
+    ASSERT_NO_FATAL_FAILURE(answer(installer, "Huecraft Vireo ist installiert", {"Return"}, 2));
+    ProgramRun run = installer.wait();
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out, "");
+
+    const fs::path backups = dir / "home/Library/Application Support/Huecraft Vireo/Installer-Backups";
+    ASSERT_TRUE(fs::is_directory(backups));
+    const fs::path backup = fs::directory_iterator(backups)->path();
+    const fs::path lut = dir / "home/Library/Application Support/Huecraft/LUT";
+    EXPECT_TRUE(fs::is_directory(lut));
+    EXPECT_EQ(textOf(log),
+              shownDialog("Huecraft Vireo 1.2.0b2 installieren", message + confirmationTail, {"Installieren", "Abbrechen"})
+                  + shownDialog("Huecraft Vireo ist installiert",
+                                "Resolve neu starten, dann Arbeitsbereich → Skripte → Color → Huecraft_Vireo.\n\n"
+                                "Prüfe in Resolve unter Einstellungen → Farbmanagement → Lookup Tables, ob dieser "
+                                "LUT-Ordner registriert ist:\n" + lut.native() + "\n\n"
+                                "Falls nötig hinzufügen und die Listen aktualisieren. KI-Verbindungen richtest du im "
+                                "Huecraft-Dialog mit deinem eigenen Konto ein. Für Video-Quelldateien werden "
+                                "zusätzlich ffmpeg und ffprobe benötigt; Bilder und Resolve-Standbildexport "
+                                "funktionieren mit der mitgelieferten Laufzeit.\n\nSicherung: " + backup.native(),
+                                {"OK"}));
+    EXPECT_TRUE(fs::is_empty(dir / "tmp"));
+}
+
+TEST_F(Dialogs, ADamagedPayloadIsShownAfterInstallierenAndTheHomeStaysAsItWas)
+{
+    const fs::path program = copyDemo("Geoweave.app", dir / "Geoweave.app");
+    const fs::path archive = bundleResources(dir / "Geoweave.app") / "payload.zip";
+    writeFile(archive, readText(archive) + "x");
+    writeFile(dir / "home" / "OFX" / "eigenes.txt", "eigene Daten");
+    fs::create_directories(dir / "tmp");
+    const TreeSnapshot homeBefore = snapshot(dir / "home");
+    RunOptions options = onDisplay();
+    options.environment["HOME"] = (dir / "home").native();
+    options.environment["TMPDIR"] = (dir / "tmp").native();
+    BackgroundProgram installer(program, {}, options);
+    ASSERT_NO_FATAL_FAILURE(answer(installer, "Geoweave 2.4.1 installieren", {"Return"}));
+    ASSERT_NO_FATAL_FAILURE(answer(installer, "Installation abgebrochen", {"Return"}, 2));
+    ProgramRun run = installer.wait();
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out, "");
+    const std::string shown = textOf(log);
+    EXPECT_TRUE(shown.ends_with(shownDialog("Installation abgebrochen",
+                                          "Das Installationspaket ist beschädigt. Bitte erneut vollständig entpacken.",
+                                          {"OK"})))
+        << shown;
+    EXPECT_EQ(differences(homeBefore, snapshot(dir / "home")), std::vector<std::string>{});
+    EXPECT_TRUE(fs::is_empty(dir / "tmp"));
 }
 
 TEST(DialogsWithoutDisplay, TheInstallerReportsOnStandardErrorWhenNoDialogCanBeShown)

@@ -9,6 +9,7 @@
 #include "platform/posix_file_manager.h"
 #include "platform/resource.h"
 #include "tests/support/fake_desktop.h"
+#include "tests/support/run_program.h"
 #include "tests/support/scoped_environment.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tree_snapshot.h"
@@ -17,6 +18,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <filesystem>
 
 namespace kb::test {
@@ -289,6 +291,155 @@ TEST_F(InteractiveRun, TheModesWithArgumentsShowNoDialog)
     EXPECT_EQ(fake.calls(), std::vector<std::string>{});
     EXPECT_TRUE(fs::is_empty(tmp));
     EXPECT_EQ(homeChanges(), std::vector<std::string>{});
+}
+
+// Whole interactive runs of a copy of a demo installer, in this process.
+class DemoRun : public ::testing::Test {
+protected:
+    void useDemo(const std::string& app)
+    {
+        const fs::path demo = builtBinaryDir() / "demo" / app;
+        ASSERT_TRUE(fs::exists(demo / "Contents/Resources/payload.zip")) << demo;
+        fs::copy(demo, dir / app, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+        resources = fs::canonical(dir / app / "Contents/Resources");
+        kb::resource = resources;
+    }
+    void SetUp() override
+    {
+        fs::create_directories(home);
+        fs::create_directories(tmp);
+        writeFile(home / "Documents" / "eigene.txt", "eigene Daten");
+        previousResource = kb::resource;
+    }
+    void TearDown() override { kb::resource = previousResource; }
+
+    std::vector<fs::path> backupFolders(const std::string& name) const
+    {
+        std::vector<fs::path> folders;
+        const fs::path backups = home / "Library/Application Support" / name / "Installer-Backups";
+        if (!fs::exists(backups)) return folders;
+        for (const auto& entry : fs::directory_iterator(backups)) folders.push_back(entry.path());
+        return folders;
+    }
+
+    TempDir dir;
+    fs::path resources;
+    fs::path home = dir / "home";
+    fs::path tmp = dir / "tmp";
+    ScopedEnvironment homeVariable{"HOME", home.native()};
+    ScopedEnvironment tmpVariable{"TMPDIR", tmp.native()};
+    ScopedEnvironment searchPath{"OFX_PLUGIN_PATH", std::nullopt};
+    PosixFileManager real;
+    ScopedFileManager useReal{real};
+    PosixLauncher realLauncher;
+    ScopedLauncher useRealLauncher{realLauncher};
+    FakeDesktop fake;
+    ScopedDesktop useFake{fake};
+    fs::path previousResource;
+};
+
+TEST_F(DemoRun, HuecraftInstallsAndClosesWithTheLutFolderAndTheBackup)
+{
+    useDemo("Huecraft.app");
+    const std::string message = nlohmann::json::parse(readText(resources / "product.json"))["message"];
+    fake.answer({true, true});
+    runInstaller({});
+
+    const std::vector<fs::path> backups = backupFolders("Huecraft Vireo");
+    ASSERT_EQ(backups.size(), 1u);
+    const std::string lut = (home / "Library/Application Support/Huecraft/LUT").native();
+    ASSERT_EQ(fake.alerts().size(), 2u);
+    EXPECT_EQ(fake.alerts()[0], (ShownAlert{"Huecraft Vireo 1.2.0b2 installieren", message + confirmationTail, true}));
+    EXPECT_EQ(fake.alerts()[1],
+              (ShownAlert{"Huecraft Vireo ist installiert",
+                          "Resolve neu starten, dann Arbeitsbereich → Skripte → Color → Huecraft_Vireo.\n\n"
+                          "Prüfe in Resolve unter Einstellungen → Farbmanagement → Lookup Tables, ob dieser "
+                          "LUT-Ordner registriert ist:\n" + lut + "\n\n"
+                          "Falls nötig hinzufügen und die Listen aktualisieren. KI-Verbindungen richtest du im "
+                          "Huecraft-Dialog mit deinem eigenen Konto ein. Für Video-Quelldateien werden zusätzlich "
+                          "ffmpeg und ffprobe benötigt; Bilder und Resolve-Standbildexport funktionieren mit der "
+                          "mitgelieferten Laufzeit.\n\nSicherung: " + backups[0].native(),
+                          false}));
+    EXPECT_EQ(fake.calls()[0], "activate");
+    EXPECT_EQ(fake.calls()[1], "runningApplications");
+    EXPECT_EQ(std::count(fake.calls().begin(), fake.calls().end(), "runningApplications"), 1);
+    EXPECT_TRUE(fs::is_directory(lut));
+    EXPECT_TRUE(fs::exists(backups[0] / "INSTALLATION.json"));
+    const nlohmann::json record = nlohmann::json::parse(readText(backups[0] / "INSTALLATION.json"));
+    EXPECT_EQ(record["testHome"], false);
+    EXPECT_EQ(record["backupDirectory"], backups[0].native());
+    EXPECT_EQ(readText(home / "Documents" / "eigene.txt"), "eigene Daten");
+    EXPECT_TRUE(fs::is_empty(tmp));
+}
+
+TEST_F(DemoRun, GeoweaveClosesWithTheFixedTextAndTheBackup)
+{
+    useDemo("Geoweave.app");
+    fake.answer({true, true});
+    runInstaller({});
+    const std::vector<fs::path> backups = backupFolders("Geoweave");
+    ASSERT_EQ(backups.size(), 1u);
+    ASSERT_EQ(fake.alerts().size(), 2u);
+    EXPECT_EQ(fake.alerts()[0].title, "Geoweave 2.4.1 installieren");
+    EXPECT_EQ(fake.alerts()[1],
+              (ShownAlert{"Geoweave ist installiert",
+                          "Resolve neu starten. In Fusion Geoweave hinzufügen und mit MediaOut verbinden.\n\n"
+                          "Plugin, Karten, Schriften und Importlaufzeit sind vollständig enthalten. Neue "
+                          "Online-Suchen und Kartenabrufe benötigen Internet. Eigene Routen- und Kartenordner "
+                          "wurden nicht verändert.\n\nSicherung: " + backups[0].native(),
+                          false}));
+    EXPECT_TRUE(fs::exists(home / "Library/LaunchAgents/de.geoweave.ofxpath.plist"));
+    EXPECT_TRUE(fs::is_empty(tmp));
+}
+
+TEST_F(DemoRun, AbbrechenChangesNothing)
+{
+    useDemo("Huecraft.app");
+    const TreeSnapshot before = snapshot(home);
+    fake.answer({false});
+    runInstaller({});
+    EXPECT_EQ(fake.alerts().size(), 1u);
+    EXPECT_EQ(differences(before, snapshot(home)), std::vector<std::string>{});
+    EXPECT_TRUE(fs::is_empty(tmp));
+}
+
+TEST_F(DemoRun, ADamagedArchiveIsReportedAfterInstallierenAndChangesNothing)
+{
+    useDemo("Huecraft.app");
+    std::string archive = readText(resources / "payload.zip");
+    archive[archive.size() / 2] = static_cast<char>(archive[archive.size() / 2] ^ 0x01);
+    writeFile(resources / "payload.zip", archive);
+    const TreeSnapshot before = snapshot(home);
+    fake.answer({true});
+    try {
+        runInstaller({});
+        FAIL() << "the damaged archive was accepted";
+    } catch (const InstallError& error) {
+        EXPECT_EQ(error.message(), "Das Installationspaket ist beschädigt. Bitte erneut vollständig entpacken.");
+    }
+    EXPECT_EQ(fake.alerts().size(), 1u);
+    EXPECT_EQ(differences(before, snapshot(home)), std::vector<std::string>{});
+    EXPECT_TRUE(fs::is_empty(tmp));
+}
+
+TEST_F(DemoRun, APayloadThatDisagreesWithItsManifestIsReportedAndTheUnpackedTreeRemoved)
+{
+    useDemo("Huecraft.app");
+    nlohmann::json manifest = nlohmann::json::parse(readText(resources / "payload-manifest.json"));
+    ASSERT_FALSE(manifest["files"].empty());
+    const std::string first = manifest["files"].begin().key();
+    manifest["files"][first]["size"] = manifest["files"][first]["size"].get<std::uint64_t>() + 1;
+    writeFile(resources / "payload-manifest.json", manifest.dump());
+    const TreeSnapshot before = snapshot(home);
+    fake.answer({true});
+    try {
+        runInstaller({});
+        FAIL() << "the payload was accepted";
+    } catch (const InstallError& error) {
+        EXPECT_EQ(error.message(), "Die Paketprüfung ist fehlgeschlagen: " + first);
+    }
+    EXPECT_EQ(differences(before, snapshot(home)), std::vector<std::string>{});
+    EXPECT_TRUE(fs::is_empty(tmp));
 }
 
 }  // namespace

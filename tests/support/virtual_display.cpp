@@ -68,7 +68,9 @@ void napBriefly()
 VirtualDisplay::VirtualDisplay()
 {
     // Xvfb picks a free display number itself and writes it to the pipe once
-    // it accepts connections, so parallel test runs never collide.
+    // it accepts connections, so parallel test runs never collide. Without
+    // -noreset the server resets whenever its last client leaves, and a
+    // program connecting just then is turned away.
     std::array<int, 2> ends{};
     if (::pipe(ends.data()) != 0) throw std::system_error(errno, std::generic_category(), "pipe");
     server_ = ::fork();
@@ -81,7 +83,7 @@ VirtualDisplay::VirtualDisplay()
         ::dup2(quiet, 2);
         std::string fd = std::to_string(ends[1]);
         ::execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten",
-                "tcp", static_cast<char*>(nullptr));
+                "tcp", "-noreset", static_cast<char*>(nullptr));
         ::_exit(127);
     }
     ::close(ends[1]);
@@ -118,16 +120,21 @@ ProgramRun VirtualDisplay::run(const std::string& program, const std::vector<std
     return runProgram(program, arguments, options);
 }
 
-std::string VirtualDisplay::waitForWindow(const std::string& title) const
+std::string VirtualDisplay::waitForWindow(const std::string& title, const std::function<bool()>& stillWaiting) const
 {
     std::string window;
+    bool gaveUp = false;
     eventually([&] {
+        if (stillWaiting && !stillWaiting()) return gaveUp = true;
         ProgramRun found = run("/usr/bin/xdotool", {"search", "--onlyvisible", "--name", exactPattern(title)});
         if (found.status != 0 || found.out.empty()) return false;
         window = found.out.substr(0, found.out.find('\n'));
         return true;
     });
-    if (window.empty()) throw std::runtime_error("no window titled \"" + title + "\" appeared on " + name_);
+    if (window.empty()) {
+        throw std::runtime_error("no window titled \"" + title + "\" appeared on " + name_
+                                 + (gaveUp ? " before the program ended" : ""));
+    }
     return window;
 }
 

@@ -8,6 +8,7 @@
 #include <sys/types.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,8 +30,9 @@ public:
     ProgramRun run(const std::string& program, const std::vector<std::string>& arguments) const;
 
     // Waits until a visible window with exactly this title has appeared and
-    // returns its id.
-    std::string waitForWindow(const std::string& title) const;
+    // returns its id. Gives up early once `stillWaiting` answers false (the
+    // program that should show the window has ended, say).
+    std::string waitForWindow(const std::string& title, const std::function<bool()>& stillWaiting = {}) const;
 
     // Gives the window the keyboard focus and types the keys into it.
     void pressKeys(const std::string& window, const std::vector<std::string>& keys) const;
