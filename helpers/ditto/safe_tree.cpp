@@ -76,14 +76,11 @@ UniqueFd openDestination(const std::filesystem::path& destination)
 
 void makeFolder(int root, const std::vector<std::string>& components, mode_t mode)
 {
-    UniqueFd folder;
-    if (components.empty()) {
-        return;  // the destination itself keeps its mode
-    }
+    if (components.empty()) return;  // the destination itself keeps its mode
     UniqueFd parent = openParent(root, components);
     const std::string& name = components.back();
     if (::mkdirat(parent.get(), name.c_str(), 0700) != 0 && errno != EEXIST) failSystem(errno, components);
-    folder = UniqueFd(::openat(parent.get(), name.c_str(), folderFlags));
+    UniqueFd folder(::openat(parent.get(), name.c_str(), folderFlags));
     if (!folder) {
         if (errno == ELOOP || errno == ENOTDIR) refuseExisting(components);
         failSystem(errno, components);
