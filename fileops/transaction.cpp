@@ -84,8 +84,10 @@ void Transaction::replace(const std::filesystem::path& source, const std::filesy
         }
     }
 
-    changes_.push_back({destination, backup});
+    // The mode first: rollback reads it by the change's index, so it must
+    // never be missing for a recorded change.
     restoredModes_.push_back(restoredMode);
+    changes_.push_back({destination, backup});
 
     if (itemAt(destination)) fm->removeItem(destination);
     fm->moveItem(scratch, destination);

@@ -101,6 +101,17 @@ TEST_F(TransactionRollback, EveryFailureIsReportedOnceNewestFirst)
     EXPECT_EQ(transaction.changes().size(), 3u);
 }
 
+TEST_F(TransactionRollback, ARestoredItemThatCannotGetItsOldModeBackIsReported)
+{
+    Transaction transaction(backups);
+    transaction.replace(source, home / "two", "two", 0600u);
+    failWhen("setPermissions", home / "two", EROFS);
+
+    EXPECT_EQ(transaction.rollback(), std::vector<std::string>{(home / "two").native()});
+    EXPECT_EQ(readText(home / "two"), "2");
+    EXPECT_EQ(test::modeOf(home / "two"), 0600u);
+}
+
 TEST_F(TransactionRollback, AnInstalledItemThatCannotBeLookedAtIsReportedNotTakenForGone)
 {
     Transaction transaction(backups);
