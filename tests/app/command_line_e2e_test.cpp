@@ -5,6 +5,7 @@
 #include "platform/posix_file_manager.h"
 #include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/tree_snapshot.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -313,6 +314,58 @@ TEST_F(CommandLine, ACopiedBundleUsesItsOwnResourcesWhereverItIsStartedFrom)
     ProgramRun original = run({"--verify-payload"}, decoy);
     EXPECT_EQ(original.err, missingPayloadLine());
     EXPECT_NE(original.err, expected);
+}
+
+// The demo installer's bundle copied into the test folder.
+class DemoCommandLine : public CommandLine {
+protected:
+    void SetUp() override
+    {
+        CommandLine::SetUp();
+        const fs::path demo = builtBinaryDir() / "demo" / "Huecraft.app";
+        ASSERT_TRUE(fs::exists(demo / "Contents/Resources/payload.zip")) << demo;
+        fs::remove_all(bundle);
+        fs::copy(demo, bundle, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+        product = nlohmann::json::parse(readText(resources / "product.json"));
+    }
+    nlohmann::json product;
+};
+
+TEST_F(DemoCommandLine, VerifyPayloadPrintsTheFourMembersSortedAndInstallsNothing)
+{
+    const TreeSnapshot homeBefore = snapshot(home);
+    ProgramRun result = run({"--verify-payload"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.out, "{\n"
+                          "  \"payloadSHA256\": \"" + product["payloadSHA256"].get<std::string>() + "\",\n"
+                          "  \"product\": \"Huecraft Vireo\",\n"
+                          "  \"verified\": true,\n"
+                          "  \"version\": \"1.2.0b2\"\n"
+                          "}\n");
+    EXPECT_EQ(differences(homeBefore, snapshot(home)), std::vector<std::string>{});
+    EXPECT_EQ(temporaryLeftovers(tmp), std::vector<std::string>{});
+    EXPECT_TRUE(fs::is_empty(tmp));
+}
+
+TEST_F(DemoCommandLine, AFailureAfterUnpackingLeavesNoTemporaryFolderAndNoChange)
+{
+    nlohmann::json manifest = nlohmann::json::parse(readText(resources / "payload-manifest.json"));
+    const std::string first = manifest["files"].begin().key();
+    manifest["files"][first]["sha256"] = std::string(64, 'f');
+    writeFile(resources / "payload-manifest.json", manifest.dump());
+    writeFile(root / "marked" / marker, "");
+    const TreeSnapshot markedBefore = snapshot(root / "marked");
+
+    for (const auto& arguments : std::vector<std::vector<std::string>>{
+             {"--verify-payload"}, {"--test-home", (root / "marked").native()}}) {
+        ProgramRun result = run(arguments);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.err, "Installation abgebrochen: Die Paketprüfung ist fehlgeschlagen: " + first + "\n");
+        EXPECT_EQ(result.out, "");
+        EXPECT_TRUE(fs::is_empty(tmp));
+    }
+    EXPECT_EQ(differences(markedBefore, snapshot(root / "marked")), std::vector<std::string>{});
 }
 
 }  // namespace

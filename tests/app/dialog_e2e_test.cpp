@@ -298,6 +298,21 @@ TEST_F(Dialogs, ADamagedPayloadIsShownAfterInstallierenAndTheHomeStaysAsItWas)
     EXPECT_TRUE(fs::is_empty(dir / "tmp"));
 }
 
+TEST_F(Dialogs, AFailedRunWithArgumentsShowsNoDialog)
+{
+    const fs::path bundle = dir / "Installer.app";
+    const fs::path program = copyBundle(bundle);
+    writeFile(bundleResources(bundle) / "product.json", "{}");
+    RunOptions options = onDisplay();
+    options.environment["HOME"] = (dir / "home").native();
+    options.environment["TMPDIR"] = dir.path().native();
+    ProgramRun run = runProgram(program, {"--verify-payload"}, options);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "Installation abgebrochen: [json.exception.out_of_range.403] key 'id' not found\n");
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(textOf(log), "");
+}
+
 TEST(DialogsWithoutDisplay, TheInstallerReportsOnStandardErrorWhenNoDialogCanBeShown)
 {
     TempDir dir;
