@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include <cstdint>
 #include <set>
 
 namespace kb::test {
@@ -112,7 +113,7 @@ TEST(DittoUnpack, LargeFilesStoredAndDeflatedArriveWhole)
 {
     TempDir temp;
     std::string big;
-    for (int i = 0; big.size() < (3u << 20) + 17; ++i) big += std::to_string(i * 7919) + ",";
+    for (std::uint64_t i = 0; big.size() < (3u << 20) + 17; ++i) big += std::to_string(i * 7919) + ",";
     nlohmann::json stored = member("stored.bin", big);
     stored["method"] = "stored";
     makeZip(temp / "a.zip", {stored, member("deflated.bin", big)});

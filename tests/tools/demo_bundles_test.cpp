@@ -18,6 +18,11 @@ struct Demo {
     std::string source;  // folder below demo/
 };
 
+void PrintTo(const Demo& demo, std::ostream* out)
+{
+    *out << demo.app;
+}
+
 const Demo huecraft{"Huecraft.app", "huecraft", "Huecraft Vireo", "1.2.0b2", "Huecraft-Payload", "huecraft"};
 const Demo geoweave{"Geoweave.app", "geoweave", "Geoweave", "2.4.1", "Geoweave-Payload", "geoweave"};
 
