@@ -338,5 +338,29 @@ TEST(DialogsWithoutDisplay, TheInstallerReportsOnStandardErrorWhenNoDialogCanBeS
     EXPECT_EQ(run.out, "");
 }
 
+TEST(DialogsWithoutDisplay, AnInteractiveRunWithoutDisplayStopsBeforeAnythingIsDone)
+{
+    TempDir dir;
+    const fs::path bundle = dir / "Installer.app";
+    const fs::path program = copyBundle(bundle);
+    writeFile(bundleResources(bundle) / "product.json",
+              R"({"id": "huecraft", "name": "Huecraft", "version": "1", "payloadRoot": "P", "payloadSHA256": "00",
+                  "message": "M"})");
+    fs::create_directories(dir / "home");
+    fs::create_directories(dir / "tmp");
+    RunOptions options;
+    options.environment["DISPLAY"] = std::nullopt;
+    options.environment["WAYLAND_DISPLAY"] = std::nullopt;
+    options.environment["HOME"] = (dir / "home").native();
+    options.environment["TMPDIR"] = (dir / "tmp").native();
+    ProgramRun run = runProgram(program, {}, options);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "Installation abgebrochen: no display is available to show the installer's dialogs\n");
+    EXPECT_EQ(run.out, "");
+    // (The toolkit may leave its cache folder; the installer itself writes nothing.)
+    EXPECT_FALSE(fs::exists(dir / "home" / "Library"));
+    EXPECT_TRUE(fs::is_empty(dir / "tmp"));
+}
+
 }  // namespace
 }  // namespace kb::test

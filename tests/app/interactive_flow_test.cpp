@@ -13,12 +13,19 @@
 #include "tests/support/scoped_environment.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tree_snapshot.h"
+#include "tests/support/unprivileged.h"
 #include "tests/support/virtual_display.h"
 
 #include <gtest/gtest.h>
+#include <grp.h>
+#include <pwd.h>
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <memory>
 #include <filesystem>
 
 namespace kb::test {
@@ -80,38 +87,86 @@ TEST(ResolveCheck, LooksAtEveryApplicationAndNeedsOneMatch)
                                    application("com.blackmagic-design.projectserver", "DaVinci Resolve Project Server")}));
 }
 
+// The names linuxRunningApplications() reports to a process of the user
+// nobody: a child of this test that has become nobody asks.
+std::vector<std::string> namesSeenByNobody()
+{
+    passwd* nobody = ::getpwnam("nobody");
+    if (!nobody) throw std::runtime_error("the user nobody does not exist");
+    std::array<int, 2> ends{};
+    if (::pipe(ends.data()) != 0) throw std::system_error(errno, std::generic_category(), "pipe");
+    pid_t child = ::fork();
+    if (child < 0) throw std::system_error(errno, std::generic_category(), "fork");
+    if (child == 0) {
+        ::close(ends[0]);
+        if (::setgroups(0, nullptr) != 0 || ::setgid(nobody->pw_gid) != 0 || ::setuid(nobody->pw_uid) != 0) ::_exit(3);
+        std::string names;
+        for (const RunningApplication& running : linuxRunningApplications()) {
+            if (running.bundleIdentifier) ::_exit(4);
+            names += running.localizedName.value_or("") + '\0';
+        }
+        std::string_view rest = names;
+        while (!rest.empty()) {
+            ssize_t written = ::write(ends[1], rest.data(), rest.size());
+            if (written <= 0) ::_exit(5);
+            rest.remove_prefix(static_cast<std::size_t>(written));
+        }
+        ::_exit(0);
+    }
+    ::close(ends[1]);
+    std::string text;
+    std::array<char, 4096> buffer{};
+    for (ssize_t got; (got = ::read(ends[0], buffer.data(), buffer.size())) > 0;) text.append(buffer.data(), static_cast<std::size_t>(got));
+    ::close(ends[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) throw std::runtime_error("the listing as nobody failed");
+    std::vector<std::string> names;
+    for (std::size_t from = 0, to; (to = text.find('\0', from)) != std::string::npos; from = to + 1)
+        names.push_back(text.substr(from, to - from));
+    return names;
+}
+
+bool contains(const std::vector<std::string>& names, const std::string& name)
+{
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
 TEST(ResolveCheck, FindsAProgramRunningUnderTheNameDaVinciResolve)
 {
     // Named by the program file's full name, not the kernel's 15 characters:
-    // "DaVinci Resolve Project Server" must not be taken for Resolve.
+    // "DaVinci Resolve Project Server" must not be taken for Resolve. The
+    // stand-ins run as nobody and are looked for as nobody, so installers that
+    // other tests start as root meanwhile never see them.
     TempDir dir;
-    fs::copy_file("/bin/sleep", dir / "DaVinci Resolve");
-    fs::copy_file("/bin/sleep", dir / "DaVinci Resolve Project Server");
-    auto namesRunning = [] {
-        std::vector<std::string> names;
-        for (const RunningApplication& running : linuxRunningApplications()) {
-            EXPECT_FALSE(running.bundleIdentifier.has_value());
-            names.push_back(running.localizedName.value_or(""));
-        }
-        return names;
-    };
-    auto contains = [](const std::vector<std::string>& names, const std::string& name) {
-        return std::find(names.begin(), names.end(), name) != names.end();
+    fs::create_directories(dir / "bin");
+    fs::copy_file("/bin/sleep", dir / "bin" / "DaVinci Resolve");
+    fs::copy_file("/bin/sleep", dir / "bin" / "DaVinci Resolve Project Server");
+    giveToNobody(dir / "bin", dir.path());
+    const std::vector<std::string> asNobody{"--reuid=nobody", "--regid=nogroup", "--clear-groups"};
+    auto startAsNobody = [&](const std::string& name) {
+        std::vector<std::string> arguments = asNobody;
+        arguments.push_back((dir / "bin" / name).native());
+        arguments.push_back("600");
+        return std::make_unique<BackgroundProgram>("/usr/bin/setpriv", arguments);
     };
 
-    BackgroundProgram server(dir / "DaVinci Resolve Project Server", {"600"});
-    ASSERT_TRUE(eventually([&] { return contains(namesRunning(), "DaVinci Resolve Project Server"); }));
-    EXPECT_FALSE(contains(namesRunning(), "DaVinci Resolve"));
-    EXPECT_FALSE(resolveIsRunning(linuxRunningApplications()));
+    EXPECT_FALSE(contains(namesSeenByNobody(), "DaVinci Resolve"));
+    auto server = startAsNobody("DaVinci Resolve Project Server");
+    ASSERT_TRUE(eventually([&] { return contains(namesSeenByNobody(), "DaVinci Resolve Project Server"); }));
+    EXPECT_FALSE(contains(namesSeenByNobody(), "DaVinci Resolve"));
+    // This process (root) does not list nobody's programs.
+    for (const RunningApplication& running : linuxRunningApplications())
+        EXPECT_NE(running.localizedName.value_or(""), "DaVinci Resolve Project Server");
 
-    {
-        // Kept as short as possible: installers other tests start meanwhile would refuse.
-        BackgroundProgram resolve(dir / "DaVinci Resolve", {"600"});
-        EXPECT_TRUE(eventually([&] { return resolveIsRunning(linuxRunningApplications()); }));
-        EXPECT_TRUE(contains(namesRunning(), "DaVinci Resolve"));
-    }
-    EXPECT_FALSE(contains(namesRunning(), "DaVinci Resolve"));
-    EXPECT_TRUE(contains(namesRunning(), "DaVinci Resolve Project Server"));
+    auto resolve = startAsNobody("DaVinci Resolve");
+    ASSERT_TRUE(eventually([&] { return contains(namesSeenByNobody(), "DaVinci Resolve"); }));
+    std::vector<RunningApplication> seen;
+    for (const std::string& name : namesSeenByNobody()) seen.push_back(application(std::nullopt, name));
+    EXPECT_TRUE(resolveIsRunning(seen));
+    resolve.reset();
+    EXPECT_FALSE(contains(namesSeenByNobody(), "DaVinci Resolve"));
+    EXPECT_TRUE(contains(namesSeenByNobody(), "DaVinci Resolve Project Server"));
 }
 
 class Flow : public ::testing::Test {
