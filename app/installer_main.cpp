@@ -64,10 +64,12 @@ void runInstaller(const std::vector<std::string>& arguments)
     const std::filesystem::path payload = verifyPayload(product, temp.path());
 
     if (invocation.mode == Mode::verifyPayload) {
-        printJson({{"verified", true},
-                   {"product", product.name},
-                   {"version", product.version},
-                   {"payloadSHA256", product.payloadSHA256}});
+        nlohmann::json verified = nlohmann::json::object();
+        verified["verified"] = true;
+        verified["product"] = product.name;
+        verified["version"] = product.version;
+        verified["payloadSHA256"] = product.payloadSHA256;
+        printJson(verified);
         return;
     }
 
