@@ -19,7 +19,7 @@ void openToolkit()
 {
     static bool ready = false;
     if (ready) return;
-    if (!gtk_init_check(nullptr, nullptr)) throw DisplayUnavailable("no display is available to show the installer's dialogs");
+    if (!gtk_init_check(nullptr, nullptr)) throw DisplayUnavailable("Es ist keine Anzeige verfügbar, um die Dialoge des Installers zu zeigen.");
     ready = true;
 }
 

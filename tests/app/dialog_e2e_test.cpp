@@ -355,7 +355,7 @@ TEST(DialogsWithoutDisplay, AnInteractiveRunWithoutDisplayStopsBeforeAnythingIsD
     options.environment["TMPDIR"] = (dir / "tmp").native();
     ProgramRun run = runProgram(program, {}, options);
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "Installation abgebrochen: no display is available to show the installer's dialogs\n");
+    EXPECT_EQ(run.err, "Installation abgebrochen: Es ist keine Anzeige verfügbar, um die Dialoge des Installers zu zeigen.\n");
     EXPECT_EQ(run.out, "");
     // (The toolkit may leave its cache folder; the installer itself writes nothing.)
     EXPECT_FALSE(fs::exists(dir / "home" / "Library"));
