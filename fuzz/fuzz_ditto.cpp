@@ -6,77 +6,91 @@
 // socket, or carry a set-id or sticky bit.
 
 #include "fuzz/fuzz_check.h"
+#include "fuzz/sandbox_tree.h"
 #include "helpers/ditto/zip_extract.h"
+#include "platform/unique_fd.h"
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <clocale>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-fs::path base;  // holds nothing but the sandbox of the current input
-
+constexpr int folderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 const std::string canaryText = "canary: must stay exactly as it is\n";
 
-void writeFile(const fs::path& file, std::string_view bytes)
-{
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    KB_FUZZ_CHECK(out.good());
-}
+fs::path base;       // holds nothing but the sandbox of the current input
+kb::UniqueFd baseFd;
 
-std::string readFile(const fs::path& file)
+void writeFile(int folder, const char* name, std::string_view bytes)
 {
-    std::ifstream in(file, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-std::set<std::string> names(const fs::path& folder)
-{
-    std::set<std::string> found;
-    for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
-        found.insert(entry.path().filename().string());
+    kb::UniqueFd file(::openat(folder, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+    KB_FUZZ_CHECK(static_cast<bool>(file));
+    KB_FUZZ_CHECK(::fchmod(file.get(), 0644) == 0);
+    while (!bytes.empty()) {
+        const ssize_t done = ::write(file.get(), bytes.data(), bytes.size());
+        KB_FUZZ_CHECK(done > 0);
+        bytes.remove_prefix(static_cast<std::size_t>(done));
     }
-    return found;
 }
 
-struct stat lstatOf(const fs::path& item)
+// The whole content of a regular file with one link, or nothing.
+bool holdsExactly(int folder, const char* name, std::string_view expected)
 {
+    kb::UniqueFd file(::openat(folder, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!file) return false;
     struct stat info {};
-    KB_FUZZ_CHECK(::lstat(item.c_str(), &info) == 0);
-    return info;
+    if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1 ||
+        (info.st_mode & 07777) != 0644 || static_cast<std::size_t>(info.st_size) != expected.size()) {
+        return false;
+    }
+    std::string content(expected.size(), '\0');
+    std::size_t got = 0;
+    while (got < content.size()) {
+        const ssize_t done = ::read(file.get(), content.data() + got, content.size() - got);
+        if (done <= 0) return false;
+        got += static_cast<std::size_t>(done);
+    }
+    return content == expected;
 }
 
-bool isRegularCanary(const fs::path& file)
+std::vector<std::string> sortedNames(int folder)
 {
-    const struct stat info = lstatOf(file);
-    return S_ISREG(info.st_mode) && info.st_nlink == 1 && (info.st_mode & 07777) == 0644 &&
-           readFile(file) == canaryText;
+    std::vector<std::string> names = kb::fuzz::entryNames(folder);
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
-void checkUnpacked(const fs::path& dest)
+// Whether `name` in `parent` is still the folder open as `folder`.
+bool sameFolder(int parent, const char* name, int folder)
 {
-    const struct stat top = lstatOf(dest);
-    KB_FUZZ_CHECK(S_ISDIR(top.st_mode));
-    for (auto it = fs::recursive_directory_iterator(dest); it != fs::recursive_directory_iterator(); ++it) {
-        const struct stat info = lstatOf(it->path());
+    struct stat named {};
+    struct stat open {};
+    return ::fstatat(parent, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && ::fstat(folder, &open) == 0 &&
+           S_ISDIR(named.st_mode) && named.st_dev == open.st_dev && named.st_ino == open.st_ino;
+}
+
+void checkUnpacked(int dest)
+{
+    kb::fuzz::walkTree(dest, [](const struct stat& info) {
         KB_FUZZ_CHECK(S_ISREG(info.st_mode) || S_ISDIR(info.st_mode) || S_ISLNK(info.st_mode));
         KB_FUZZ_CHECK(S_ISDIR(info.st_mode) || info.st_nlink == 1);
         if (!S_ISLNK(info.st_mode)) KB_FUZZ_CHECK((info.st_mode & (S_ISUID | S_ISGID | S_ISVTX)) == 0);
-    }
+    });
 }
 
 }  // namespace
@@ -85,12 +99,20 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     // As the ditto program does: member names stay byte for byte.
     if (!std::setlocale(LC_CTYPE, "C.UTF-8")) std::setlocale(LC_CTYPE, "");
+    // Walking a deep unpacked tree holds one descriptor per level.
+    struct rlimit files {};
+    if (::getrlimit(RLIMIT_NOFILE, &files) == 0) {
+        files.rlim_cur = files.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &files);
+    }
     std::string pattern = (fs::temp_directory_path() / "kb-fuzz-ditto-XXXXXX").string();
     KB_FUZZ_CHECK(::mkdtemp(pattern.data()) != nullptr);
     base = pattern;
+    baseFd = kb::UniqueFd(::open(base.c_str(), folderFlags));
+    KB_FUZZ_CHECK(static_cast<bool>(baseFd));
     std::atexit([] {
-        std::error_code ignored;
-        fs::remove_all(base, ignored);
+        kb::fuzz::removeTree(baseFd.get(), "sandbox");
+        ::rmdir(base.c_str());
     });
     return 0;
 }
@@ -98,33 +120,43 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const std::string_view archive(reinterpret_cast<const char*>(data), size);
-    const fs::path sandbox = base / "sandbox";
-    const fs::path dest = sandbox / "dest";
-    fs::remove_all(sandbox);
-    fs::create_directories(sandbox / "canary");
-    writeFile(sandbox / "archive.zip", archive);
-    writeFile(sandbox / "canary.txt", canaryText);
-    writeFile(sandbox / "canary" / "keep.txt", canaryText);
-    fs::permissions(sandbox / "canary.txt", fs::perms(0644));
-    fs::permissions(sandbox / "canary" / "keep.txt", fs::perms(0644));
+    kb::fuzz::removeTree(baseFd.get(), "sandbox");
+    KB_FUZZ_CHECK(::mkdirat(baseFd.get(), "sandbox", 0755) == 0);
+    kb::UniqueFd sandbox(::openat(baseFd.get(), "sandbox", folderFlags));
+    KB_FUZZ_CHECK(static_cast<bool>(sandbox));
+    KB_FUZZ_CHECK(::mkdirat(sandbox.get(), "canary", 0755) == 0);
+    kb::UniqueFd canary(::openat(sandbox.get(), "canary", folderFlags));
+    KB_FUZZ_CHECK(static_cast<bool>(canary));
+    writeFile(sandbox.get(), "archive.zip", archive);
+    writeFile(sandbox.get(), "canary.txt", canaryText);
+    writeFile(canary.get(), "keep.txt", canaryText);
 
     try {
-        kb::ditto::extractZip(sandbox / "archive.zip", dest);
+        kb::ditto::extractZip(base / "sandbox" / "archive.zip", base / "sandbox" / "dest");
     } catch (const std::exception&) {
         // Refusals are expected; what counts is what they left behind.
     }
 
-    KB_FUZZ_CHECK(names(base) == std::set<std::string>{"sandbox"});
-    std::set<std::string> inSandbox = names(sandbox);
-    const bool unpacked = inSandbox.erase("dest") == 1;
-    KB_FUZZ_CHECK((inSandbox == std::set<std::string>{"archive.zip", "canary", "canary.txt"}));
-    KB_FUZZ_CHECK(readFile(sandbox / "archive.zip") == archive);
-    KB_FUZZ_CHECK(isRegularCanary(sandbox / "canary.txt"));
-    KB_FUZZ_CHECK(S_ISDIR(lstatOf(sandbox / "canary").st_mode));
-    KB_FUZZ_CHECK(names(sandbox / "canary") == std::set<std::string>{"keep.txt"});
-    KB_FUZZ_CHECK(isRegularCanary(sandbox / "canary" / "keep.txt"));
-    if (unpacked) checkUnpacked(dest);
+    KB_FUZZ_CHECK(kb::fuzz::entryNames(baseFd.get()) == std::vector<std::string>{"sandbox"});
+    std::vector<std::string> names = sortedNames(sandbox.get());
+    const auto dest = std::find(names.begin(), names.end(), "dest");
+    const bool unpacked = dest != names.end();
+    if (unpacked) names.erase(dest);
+    KB_FUZZ_CHECK((names == std::vector<std::string>{"archive.zip", "canary", "canary.txt"}));
+    KB_FUZZ_CHECK(holdsExactly(sandbox.get(), "archive.zip", archive));
+    KB_FUZZ_CHECK(holdsExactly(sandbox.get(), "canary.txt", canaryText));
+    KB_FUZZ_CHECK(sameFolder(sandbox.get(), "canary", canary.get()));
+    KB_FUZZ_CHECK(kb::fuzz::entryNames(canary.get()) == std::vector<std::string>{"keep.txt"});
+    KB_FUZZ_CHECK(holdsExactly(canary.get(), "keep.txt", canaryText));
+    if (unpacked) {
+        // The same folder the sandbox was made with, still a folder.
+        kb::UniqueFd unpackedFd(::openat(sandbox.get(), "dest", folderFlags));
+        KB_FUZZ_CHECK(static_cast<bool>(unpackedFd));
+        checkUnpacked(unpackedFd.get());
+    }
 
-    fs::remove_all(sandbox);
+    sandbox.reset();
+    canary.reset();
+    kb::fuzz::removeTree(baseFd.get(), "sandbox");
     return 0;
 }

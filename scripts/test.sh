@@ -17,3 +17,6 @@ export ASAN_OPTIONS=abort_on_error=0:detect_leaks=1
 export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan-suppressions.txt:print_suppressions=0"
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 ctest --test-dir build-asan --output-on-failure -j"$jobs"
+
+# A short libFuzzer run of every fuzz target on its committed corpus.
+scripts/fuzz-smoke.sh
