@@ -13,6 +13,19 @@ The description is a JSON object:
         "method"        "stored" or "deflated" (default "deflated")
         "declaredSize"  uncompressed size to claim instead of the true one
         "storedSize"    compressed size to claim instead of the true one
+        "nameHex"       the name as raw bytes in hexadecimal, instead of "name"
+                        (for names that are not UTF-8 or hold a NUL)
+        "localName"     another name for the local header than the central
+                        directory's
+        "methodCode"    compression method number to write; the data is then
+                        stored as it is, whatever the number claims
+        "crc"           CRC-32 to claim instead of the true one
+        "flags"         general-purpose flags to add (0x1: encrypted)
+        "system"        host system of "version made by" (default 3, Unix;
+                        0 is MS-DOS, whose names libraries may read with
+                        backslashes as separators)
+        "utf8Flag"      false: never set the UTF-8 flag, even for a name that
+                        is not ASCII
     "truncate": number of bytes to cut off the end of the finished archive
 """
 import functools
@@ -46,6 +59,9 @@ def deflate_zeros(count):
 
 
 def member_bytes(member):
+    if "methodCode" in member:
+        raw = member.get("data", "").encode("utf-8")
+        return member["methodCode"], raw, len(raw), zlib.crc32(raw)
     method = member.get("method", "deflated")
     if "zeros" in member:
         size = member["zeros"]
@@ -68,18 +84,25 @@ def write(path, description):
     central = bytearray()
     members = description.get("members", [])
     for member in members:
-        name = member["name"].encode("utf-8")
-        flags = 0 if name.isascii() else 0x800
+        if "nameHex" in member:
+            name = bytes.fromhex(member["nameHex"])
+        else:
+            name = member["name"].encode("utf-8")
+        local_name = member["localName"].encode("utf-8") if "localName" in member else name
+        utf8 = not name.isascii() and member.get("utf8Flag", True)
+        flags = (0x800 if utf8 else 0) | member.get("flags", 0)
         method, packed, size, crc = member_bytes(member)
+        crc = member.get("crc", crc)
+        system = member.get("system", 3)
         declared = member.get("declaredSize", size)
         stored = member.get("storedSize", len(packed))
         mode = member.get("mode", 0o100644)
         offset = len(out)
         out += struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, flags, method, 0, 0x5021,
-                           crc, stored, declared, len(name), 0)
-        out += name + packed
+                           crc, stored, declared, len(local_name), 0)
+        out += local_name + packed
         external = (mode << 16) | (0x10 if (mode & 0o170000) == 0o040000 else 0)
-        central += struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, (3 << 8) | 20, 20, flags, method,
+        central += struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, (system << 8) | 20, 20, flags, method,
                                0, 0x5021, crc, stored, declared, len(name), 0, 0, 0, 0,
                                external, offset)
         central += name
