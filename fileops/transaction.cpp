@@ -11,7 +11,7 @@ namespace kb {
 namespace {
 
 // Removes the scratch item when replace() leaves, however it leaves. After a
-// successful rename nothing is there any more; that failure is as welcome as
+// successful replacement nothing is there any more; that failure is as welcome as
 // any other failure of this clean-up, which must never hide the real outcome.
 class ScratchCleanup {
 public:
@@ -89,8 +89,25 @@ void Transaction::replace(const std::filesystem::path& source, const std::filesy
     restoredModes_.push_back(restoredMode);
     changes_.push_back({destination, backup});
 
-    if (itemAt(destination)) fm->removeItem(destination);
-    fm->moveItem(scratch, destination);
+    if (!itemAt(destination)) {
+        fm->moveItem(scratch, destination);
+        return;
+    }
+    // Swapped, never removed first: a run that dies between removing the old
+    // item and renaming the new one would leave the place empty, and the old
+    // item only in the backup folder. After the swap the old item sits under
+    // the scratch name; its removal failing fails the replacement, as the
+    // removal of the old item always has.
+    try {
+        fm->exchangeItems(scratch, destination);
+    } catch (const std::system_error& error) {
+        if (error.code() != std::errc::operation_not_supported) throw;
+        // A file system that cannot swap: remove, then rename.
+        fm->removeItem(destination);
+        fm->moveItem(scratch, destination);
+        return;
+    }
+    fm->removeItem(scratch);
 }
 
 std::vector<std::string> Transaction::rollback() noexcept

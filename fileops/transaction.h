@@ -23,9 +23,10 @@ public:
 
     // Installs a copy of `source` at `destination`: copied to a hidden
     // scratch name beside it, the old item (if any) copied to
-    // backupRoot/label and recorded, then removed, and the scratch item
-    // renamed into place. `mode` applies to the installed top-level item;
-    // mode 0600 makes the backup private too.
+    // backupRoot/label and recorded, then swapped with the scratch item in
+    // one step and removed from the scratch name (without an old item the
+    // scratch item is simply renamed into place). `mode` applies to the
+    // installed top-level item; mode 0600 makes the backup private too.
     void replace(const std::filesystem::path& source, const std::filesystem::path& destination,
                  const std::string& label, std::optional<unsigned> mode = std::nullopt);
 

@@ -5,6 +5,7 @@
 // so tests can put a fake or a fault-injecting implementation in its place.
 // Errors are std::system_error carrying the errno and the path involved.
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -12,6 +13,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace kb {
@@ -53,6 +55,15 @@ public:
     virtual void copyItem(const Path& from, const Path& to) = 0;
     // Renames within one file system. Fails when `to` exists.
     virtual void moveItem(const Path& from, const Path& to) = 0;
+    // Swaps two existing items on one file system in a single step: each
+    // name then refers to the item the other had, and neither is ever
+    // missing. A file manager or file system that cannot do this fails
+    // with EOPNOTSUPP.
+    virtual void exchangeItems(const Path& a, const Path& b)
+    {
+        throw std::system_error(EOPNOTSUPP, std::generic_category(),
+                                "cannot exchange \"" + a.native() + "\" and \"" + b.native() + "\"");
+    }
     // Removes a file, link or whole tree, never following a link.
     virtual void removeItem(const Path& path) = 0;
     virtual FileAttributes attributes(const Path& path) = 0;

@@ -230,6 +230,15 @@ void PosixFileManager::moveItem(const Path& from, const Path& to)
     if (::rename(from.c_str(), to.c_str()) != 0) throwErrno("move", from);
 }
 
+void PosixFileManager::exchangeItems(const Path& a, const Path& b)
+{
+    if (::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE) == 0) return;
+    // A kernel or file system without the swap (EINVAL for two siblings)
+    // says so in the one way callers can recognise.
+    if (errno == EINVAL || errno == ENOSYS) throwSystemError(EOPNOTSUPP, "exchange", a);
+    throwErrno("exchange", a);
+}
+
 void PosixFileManager::removeItem(const Path& path)
 {
     removeAt(AT_FDCWD, path.c_str(), path);

@@ -11,6 +11,7 @@ public:
     void setPermissions(const Path& path, unsigned mode) override;
     void copyItem(const Path& from, const Path& to) override;
     void moveItem(const Path& from, const Path& to) override;
+    void exchangeItems(const Path& a, const Path& b) override;
     void removeItem(const Path& path) override;
     FileAttributes attributes(const Path& path) override;
     std::string destinationOfSymbolicLink(const Path& path) override;

@@ -12,6 +12,9 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
 #include <system_error>
 
 namespace kb {
@@ -51,6 +54,17 @@ protected:
     }
 
     // Expects `action` to fail with exactly the injected error.
+    // The hidden scratch items beside the destinations.
+    std::vector<std::string> scratchItems() const
+    {
+        std::vector<std::string> found;
+        for (const auto& entry : fs::directory_iterator(home)) {
+            const std::string name = entry.path().filename().native();
+            if (name.starts_with(".kestrelbay-install-")) found.push_back(name);
+        }
+        return found;
+    }
+
     template <typename Action>
     void expectInjected(Action action, int error)
     {
@@ -122,38 +136,75 @@ TEST_F(TransactionRollback, AnInstalledItemThatCannotBeLookedAtIsReportedNotTake
     EXPECT_EQ(readText(home / "fresh"), "new");
 }
 
-TEST_F(TransactionRollback, AFailedRemovalOfTheOldItemIsRecordedAndRolledBack)
+TEST_F(TransactionRollback, AFailedSwapWithTheOldItemIsRecordedAndRolledBack)
 {
     Transaction transaction(backups);
-    failWhen("removeItem", home / "two", ENOSPC);
+    faulty.failWhen([&](const Operation& op) { return op.name == "exchangeItems" && op.other == home / "two"; },
+                    ENOSPC);
     expectInjected([&] { transaction.replace(source, home / "two", "two"); }, ENOSPC);
     ASSERT_EQ(transaction.changes().size(), 1u);
     EXPECT_EQ(transaction.changes()[0].backup, backups / "two");
-    EXPECT_EQ(readText(home / "two"), "2");
+    EXPECT_EQ(readText(home / "two"), "2");  // the old item never left its place
+    EXPECT_EQ(scratchItems(), std::vector<std::string>{});
 
     faulty.clearFaults();
     EXPECT_TRUE(transaction.rollback().empty());
     EXPECT_EQ(readText(home / "two"), "2");
-    for (const auto& entry : fs::directory_iterator(home)) {
-        EXPECT_FALSE(entry.path().filename().native().starts_with(".kestrelbay-install-")) << entry.path();
-    }
 }
 
-TEST_F(TransactionRollback, AFailedMoveLeavesTheDestinationEmptyRecordedAndNoScratchItem)
+TEST_F(TransactionRollback, AFailedRemovalOfTheSwappedOutOldItemIsRecordedAndRolledBack)
+{
+    Transaction transaction(backups);
+    std::size_t removals = 0;
+    faulty.failWhen(
+        [&](const Operation& op) {
+            // Only the first removal of the scratch name, right after the swap.
+            return op.name == "removeItem" && op.path.filename().native().starts_with(".kestrelbay-install-")
+                   && ++removals == 1;
+        },
+        EIO);
+    expectInjected([&] { transaction.replace(source, home / "two", "two"); }, EIO);
+    ASSERT_EQ(transaction.changes().size(), 1u);
+    EXPECT_EQ(readText(home / "two"), "new");
+    EXPECT_EQ(removals, 2u);  // the clean-up tried again, and removed the old item
+    EXPECT_EQ(scratchItems(), std::vector<std::string>{});
+
+    faulty.clearFaults();
+    EXPECT_TRUE(transaction.rollback().empty());
+    EXPECT_EQ(readText(home / "two"), "2");
+}
+
+TEST_F(TransactionRollback, AFailedMoveOntoAFreePlaceLeavesItFreeRecordedAndNoScratchItem)
 {
     Transaction transaction(backups);
     faulty.failWhen([](const Operation& op) { return op.name == "moveItem"; }, EXDEV);
-    expectInjected([&] { transaction.replace(source, home / "two", "two"); }, EXDEV);
-    EXPECT_FALSE(present(home / "two"));
+    expectInjected([&] { transaction.replace(source, home / "fresh", "fresh"); }, EXDEV);
+    EXPECT_FALSE(present(home / "fresh"));
     ASSERT_EQ(transaction.changes().size(), 1u);
-    EXPECT_EQ(readText(backups / "two"), "2");
-    for (const auto& entry : fs::directory_iterator(home)) {
-        EXPECT_FALSE(entry.path().filename().native().starts_with(".kestrelbay-install-")) << entry.path();
-    }
+    EXPECT_EQ(transaction.changes()[0].backup, std::nullopt);
+    EXPECT_EQ(scratchItems(), std::vector<std::string>{});
 
     faulty.clearFaults();
     EXPECT_TRUE(transaction.rollback().empty());
-    EXPECT_EQ(readText(home / "two"), "2");
+    EXPECT_FALSE(present(home / "fresh"));
+}
+
+TEST_F(TransactionRollback, AFileSystemThatCannotSwapGetsTheOldItemRemovedAndTheNewOneRenamed)
+{
+    Transaction transaction(backups);
+    faulty.failWhen([](const Operation& op) { return op.name == "exchangeItems"; }, EOPNOTSUPP);
+    transaction.replace(source, home / "two", "two");
+    EXPECT_EQ(readText(home / "two"), "new");
+    EXPECT_EQ(readText(backups / "two"), "2");
+    EXPECT_EQ(scratchItems(), std::vector<std::string>{});
+    std::vector<std::string> steps;
+    for (const Operation& op : faulty.log()) {
+        if (op.name == "exchangeItems" || op.name == "removeItem" || op.name == "moveItem") {
+            steps.push_back(op.name + " " + op.path.filename().native().substr(0, 20));
+        }
+    }
+    EXPECT_EQ(steps, (std::vector<std::string>{"exchangeItems .kestrelbay-install-", "removeItem two",
+                                               "moveItem .kestrelbay-install-", "removeItem .kestrelbay-install-"}));
 }
 
 TEST_F(TransactionRollback, AFailureToCreateTheContainingFolderChangesNothingElse)
@@ -187,8 +238,8 @@ TEST_F(TransactionRollback, AFailedScratchRemovalAfterSuccessIsIgnored)
             return op.name == "removeItem" && op.path.filename().native().starts_with(".kestrelbay-install-");
         },
         EIO);
-    transaction.replace(source, home / "two", "two");
-    EXPECT_EQ(readText(home / "two"), "new");
+    transaction.replace(source, home / "fresh", "fresh");
+    EXPECT_EQ(readText(home / "fresh"), "new");
     EXPECT_EQ(transaction.changes().size(), 1u);
     EXPECT_EQ(faulty.log().back().name, "removeItem");  // the clean-up was attempted
 }

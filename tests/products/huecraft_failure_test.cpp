@@ -100,10 +100,11 @@ TEST_F(HuecraftFailure, AFailureAfterTheSettingsWereRecordedRestoresThemWithThei
     writeSettings(oldSettings, 0644);
     const TreeSnapshot before = homeWithoutBackups();
     const fs::path settings = settingsFile;
-    faulty.failWhen([settings](const Operation& op) { return op.name == "moveItem" && op.other == settings; }, EIO);
+    faulty.failWhen([settings](const Operation& op) { return op.name == "exchangeItems" && op.other == settings; },
+                    EIO);
 
     const std::string error = failure();
-    const std::string start = "cannot (injected) moveItem \"" + home.string() + "/.kestrelbay-install-";
+    const std::string start = "cannot (injected) exchangeItems \"" + home.string() + "/.kestrelbay-install-";
     EXPECT_EQ(error.substr(0, start.size()), start);
     EXPECT_TRUE(error.ends_with("\": Input/output error")) << error;
     EXPECT_TRUE(faulty.injected());

@@ -82,6 +82,12 @@ void FaultInjectingFileManager::moveItem(const Path& from, const Path& to)
     real_.moveItem(from, to);
 }
 
+void FaultInjectingFileManager::exchangeItems(const Path& a, const Path& b)
+{
+    check("exchangeItems", a, b);
+    real_.exchangeItems(a, b);
+}
+
 void FaultInjectingFileManager::removeItem(const Path& path)
 {
     check("removeItem", path);

@@ -14,7 +14,7 @@ namespace kb::test {
 struct Operation {
     std::string name;  // "createDirectory", "copyItem", "read", ...
     Path path;         // the path the operation is about (the source for copy and move)
-    Path other;        // the destination of copy and move
+    Path other;        // the destination of copy and move, the second item of an exchange
 };
 
 class FaultInjectingFileManager final : public FileManager {
@@ -37,6 +37,7 @@ public:
     void setPermissions(const Path& path, unsigned mode) override;
     void copyItem(const Path& from, const Path& to) override;
     void moveItem(const Path& from, const Path& to) override;
+    void exchangeItems(const Path& a, const Path& b) override;
     void removeItem(const Path& path) override;
     FileAttributes attributes(const Path& path) override;
     std::string destinationOfSymbolicLink(const Path& path) override;
