@@ -10,6 +10,7 @@
 
 #include <cstdlib>
 #include <optional>
+#include <system_error>
 
 namespace kb {
 
@@ -27,15 +28,21 @@ std::string liveLaunchdValue()
     return trimWhitespace(result.output);
 }
 
-// The search path an agent file from an earlier installation sets; an
-// unreadable or foreign file contributes nothing.
+// The search path an agent file from an earlier installation sets; no file,
+// a folder or a foreign file contributes nothing. An agent file that is there
+// but cannot be read stops the run with its error: going on without it would
+// drop the folders it names from OFX_PLUGIN_PATH while reporting them kept.
 std::optional<std::string> earlierAgentSearchPath(const std::filesystem::path& agentFile)
 {
     std::string bytes;
     try {
         bytes = readFile(agentFile);
-    } catch (const std::exception&) {
-        return std::nullopt;
+    } catch (const std::system_error& error) {
+        if (error.code() == std::errc::no_such_file_or_directory || error.code() == std::errc::not_a_directory
+            || error.code() == std::errc::is_a_directory) {
+            return std::nullopt;
+        }
+        throw;
     }
     return agentSearchPath(bytes);
 }

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -96,6 +97,22 @@ private:
     json::string_t key_;
 };
 
+// Only a settings file that is not there means "no settings yet". One that
+// cannot even be looked at may hold the user's keys, and starting from an
+// empty map would replace them with the defaults.
+bool noSettingsFile(const std::filesystem::path& file)
+{
+    try {
+        fm->attributes(file);
+        return false;
+    } catch (const std::system_error& error) {
+        if (error.code() == std::errc::no_such_file_or_directory || error.code() == std::errc::not_a_directory) {
+            return true;
+        }
+        throw InstallError(unreadableMessage);
+    }
+}
+
 }  // namespace
 
 json parseSettings(std::string_view text)
@@ -109,7 +126,7 @@ json parseSettings(std::string_view text)
 
 json readSettings(const std::filesystem::path& file)
 {
-    if (!kb::exists(file)) return json::object();
+    if (noSettingsFile(file)) return json::object();
     std::string text;
     try {
         text = readFile(file);
