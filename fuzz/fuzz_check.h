@@ -4,10 +4,13 @@
 
 #include <cstdio>
 
-#define KB_FUZZ_CHECK(condition)                                                            \
-    do {                                                                                    \
-        if (!(condition)) {                                                                 \
-            std::fprintf(stderr, "%s:%d: property broken: %s\n", __FILE__, __LINE__, #condition); \
-            __builtin_trap();                                                               \
-        }                                                                                   \
+#define KB_FUZZ_FAIL(what)                                                        \
+    do {                                                                          \
+        std::fprintf(stderr, "%s:%d: property broken: %s\n", __FILE__, __LINE__, what); \
+        __builtin_trap();                                                         \
+    } while (false)
+
+#define KB_FUZZ_CHECK(condition)                   \
+    do {                                           \
+        if (!(condition)) KB_FUZZ_FAIL(#condition); \
     } while (false)

@@ -29,7 +29,7 @@ run() {
     echo "fuzz-smoke: $target failed; its input is in $artifacts/" >&2
     return 1
   fi
-  grep -E '^#[0-9]+ +DONE' "$build/smoke/$target.log" || tail -n 1 "$build/smoke/$target.log"
+  grep -E '^#[0-9]+[[:space:]]+DONE' "$build/smoke/$target.log" || tail -n 1 "$build/smoke/$target.log"
 }
 
 run fuzz_product json.dict -runs=2000 -max_len=8192
