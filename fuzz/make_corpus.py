@@ -3,15 +3,16 @@
 
     make_corpus.py <build folder with demo/*.app>
 
-The demo installers' product.json and payload-manifest.json are taken from
-the build; every other seed is written here. Run it again after the demo
+The demo installers' product.json and payload-manifest.json (and the
+Huecraft payload archive) are taken from the build; every other seed is
+written here, except the few minimized inputs kept from longer fuzzing runs
+(campaign-*), which are left as they are. Run it again after the demo
 payloads change, then commit what changed.
 """
 import io
 import json
 import os
 import plistlib
-import shutil
 import stat
 import sys
 import zipfile
@@ -150,7 +151,11 @@ def zips():
 def main():
     if len(sys.argv) != 2:
         sys.exit(__doc__)
-    shutil.rmtree(CORPUS, ignore_errors=True)
+    # Inputs kept from longer fuzzing runs ("campaign-*") stay.
+    for folder, _, files in os.walk(CORPUS):
+        for name in files:
+            if not name.startswith("campaign-"):
+                os.remove(os.path.join(folder, name))
     products(sys.argv[1])
     manifests()
     settings()
