@@ -28,19 +28,33 @@ std::string standardizedPath(const std::filesystem::path& path)
         }
         parts.push_back(piece);
     }
-    std::string result = absolute ? "/" : "";
-    for (std::size_t i = 0; i < parts.size(); ++i) {
-        if (i > 0) result += '/';
-        result += parts[i];
+    if (parts.empty()) return std::string(1, absolute ? '/' : '.');
+    std::string result;
+    result.reserve(text.size());
+    for (std::string_view part : parts) {
+        if (absolute || !result.empty()) result += '/';
+        result += part;
     }
-    if (result.empty()) result = ".";
     return result;
+}
+
+std::optional<std::string> resolvedPath(const std::filesystem::path& path)
+{
+    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr), &std::free);
+    if (!resolved) return std::nullopt;
+    return std::string(resolved.get());
 }
 
 std::string canonicalPath(const std::filesystem::path& path)
 {
-    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr), &std::free);
-    if (resolved) return resolved.get();
+    if (std::optional<std::string> resolved = resolvedPath(path)) return std::move(*resolved);
+    // The result is always absolute, like the path of a file URL: a relative
+    // path is taken against the current folder first.
+    if (path.is_relative()) {
+        std::error_code error;
+        std::filesystem::path absolute = std::filesystem::absolute(path, error);
+        if (!error) return standardizedPath(absolute);
+    }
     return standardizedPath(path);
 }
 

@@ -2,6 +2,7 @@
 // Path rules the verifier rests on.
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -10,8 +11,13 @@ namespace kb {
 // The real path (every link followed, ".", ".." and doubled slashes gone).
 // When the path cannot be resolved, its standardized form instead: "." and
 // doubled slashes removed, ".." folded against the component before it, no
-// trailing slash. Never fails.
+// trailing slash; a relative path is first taken against the current folder,
+// so the result is always absolute. Never fails.
 std::string canonicalPath(const std::filesystem::path& path);
+
+// The real path when the platform's realpath resolves the whole path;
+// nothing when it fails (a missing item, a dangling link, a loop, ...).
+std::optional<std::string> resolvedPath(const std::filesystem::path& path);
 
 // The standardized form of canonicalPath's fall-back, computed on the text alone.
 std::string standardizedPath(const std::filesystem::path& path);

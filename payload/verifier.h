@@ -9,7 +9,22 @@ namespace kb {
 // Proves the bundle's payload intact and complete before anything is
 // installed: the archive's digest, then every unpacked file and link against
 // the manifest. Unpacks into `unpackFolder` (created private) and returns the
-// payload root inside it.
+// payload root inside it, as built (not resolved).
+//
+// Part 2.2, with one deliberate change: a link whose target cannot be
+// resolved is judged by where its target text leads (taken against the
+// link's canonical folder, or as it stands when absolute, with "." and ".."
+// folded on the text), not by the link's own path; it is refused when that
+// place is not strictly below the canonical payload root.
+//
+// A payload root that does not resolve to the unpack folder or a place below
+// it (a root named with "..", an absolute one, or one reached through a link
+// the archive holds) is never walked: "Paketinhalt fehlt.", as for a root
+// that cannot be listed (a root that is itself a link cannot).
+//
+// Names, link texts and digests compare under Unicode canonical equivalence
+// (both sides in NFC). Throws InstallError with the messages of Part 2.2, or
+// the platform's, the JSON library's or the command runner's own error.
 std::filesystem::path verifyPayload(const Product& product, const std::filesystem::path& unpackFolder);
 
 }  // namespace kb
