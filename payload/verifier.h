@@ -11,11 +11,11 @@ namespace kb {
 // the manifest. Unpacks into `unpackFolder` (created private) and returns the
 // payload root inside it, as built (not resolved).
 //
-// Part 2.2, with one deliberate change: a link whose target cannot be
-// resolved is judged by where its target text leads (taken against the
-// link's canonical folder, or as it stands when absolute, with "." and ".."
-// folded on the text), not by the link's own path; it is refused when that
-// place is not strictly below the canonical payload root.
+// A link whose target cannot be resolved is judged by where its target text
+// leads (taken against the link's canonical folder, or as it stands when
+// absolute, with "." and ".." folded on the text), not by the link's own
+// path; it is refused when that place is not strictly below the canonical
+// payload root, since once installed it would reach the user's own files.
 //
 // A payload root that does not resolve to the unpack folder or a place below
 // it (a root named with "..", an absolute one, or one reached through a link
@@ -23,7 +23,7 @@ namespace kb {
 // that cannot be listed (a root that is itself a link cannot).
 //
 // Names, link texts and digests compare under Unicode canonical equivalence
-// (both sides in NFC). Throws InstallError with the messages of Part 2.2, or
+// (both sides in NFC). Throws InstallError with the verifier's own messages, or
 // the platform's, the JSON library's or the command runner's own error.
 std::filesystem::path verifyPayload(const Product& product, const std::filesystem::path& unpackFolder);
 

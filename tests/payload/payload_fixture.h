@@ -1,7 +1,7 @@
 #pragma once
 // Building payloads for the verifier's tests: a source tree below a folder,
 // zipped with Info-ZIP (links stored as links), a manifest made from the tree
-// by the rules of Part 2.1, and the unpack tool of a built bundle.
+// by the manifest's rules, and the unpack tool of a built bundle.
 
 #include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"
