@@ -183,7 +183,9 @@ protected:
 
         prepareHome(product);
         std::vector<TreeSnapshot> oldItems;
-        for (const InstalledItem& location : product.locations) oldItems.push_back(itemSnapshot(home / location.relative));
+        for (const InstalledItem& location : product.locations) {
+            oldItems.push_back(itemSnapshot(home / location.relative));
+        }
         const ChildRun reference = run(0);
         ASSERT_EQ(reference.exitStatus, 0) << reference.error;
         ASSERT_EQ(scratchItems(), std::vector<std::string>{});

@@ -283,7 +283,8 @@ protected:
 
     void failEveryCall(const Scenario& scenario)
     {
-        fs::copy(sourceDir() / scenario.payload, payload, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+        fs::copy(sourceDir() / scenario.payload, payload,
+                 fs::copy_options::recursive | fs::copy_options::copy_symlinks);
 
         prepare(scenario);
         FaultInjectingFileManager counting(real);
