@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <stdexcept>
 #include <system_error>
@@ -15,6 +16,9 @@ namespace {
 
 constexpr int folderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 constexpr mode_t implicitFolderMode = 0755;
+// How many folders of a path stay open; a deeper path never runs the
+// process out of descriptors.
+constexpr std::size_t chainLimit = 64;
 
 std::string quoted(const std::vector<std::string>& components)
 {
@@ -53,17 +57,6 @@ UniqueFd openOrCreateFolder(int parent, const std::string& name, const std::vect
     failSystem(errno, member);
 }
 
-// The folder that holds the member's last component.
-UniqueFd openParent(int root, const std::vector<std::string>& components)
-{
-    UniqueFd current(::fcntl(root, F_DUPFD_CLOEXEC, 0));
-    if (!current) failSystem(errno, components);
-    for (std::size_t i = 0; i + 1 < components.size(); ++i) {
-        current = openOrCreateFolder(current.get(), components[i], components);
-    }
-    return current;
-}
-
 }  // namespace
 
 UniqueFd openDestination(const std::filesystem::path& destination)
@@ -74,24 +67,47 @@ UniqueFd openDestination(const std::filesystem::path& destination)
     return folder;
 }
 
-void makeFolder(int root, const std::vector<std::string>& components, mode_t mode)
+int SafeTree::parentOf(const std::vector<std::string>& components)
+{
+    const std::size_t depth = components.size() - 1;
+    const std::size_t cached = std::min(depth, chainLimit);
+    std::size_t kept = 0;
+    while (kept < chain_.size() && kept < cached && chain_[kept].name == components[kept]) ++kept;
+    while (chain_.size() > kept) chain_.pop_back();
+    for (std::size_t i = kept; i < cached; ++i) {
+        const int parent = i == 0 ? root_.get() : chain_[i - 1].fd.get();
+        UniqueFd folder = openOrCreateFolder(parent, components[i], components);
+        chain_.push_back({components[i], std::move(folder)});
+    }
+    int current = cached == 0 ? root_.get() : chain_[cached - 1].fd.get();
+    // Deeper folders one after the other, only the last one kept open.
+    for (std::size_t i = cached; i < depth; ++i) {
+        UniqueFd next = openOrCreateFolder(current, components[i], components);
+        deep_ = std::move(next);
+        current = deep_.get();
+    }
+    return current;
+}
+
+void SafeTree::makeFolder(const std::vector<std::string>& components, mode_t mode)
 {
     if (components.empty()) return;  // the destination itself keeps its mode
-    UniqueFd parent = openParent(root, components);
+    const int parent = parentOf(components);
     const std::string& name = components.back();
-    if (::mkdirat(parent.get(), name.c_str(), 0700) != 0 && errno != EEXIST) failSystem(errno, components);
-    UniqueFd folder(::openat(parent.get(), name.c_str(), folderFlags));
+    if (::mkdirat(parent, name.c_str(), 0700) != 0 && errno != EEXIST) failSystem(errno, components);
+    UniqueFd folder(::openat(parent, name.c_str(), folderFlags));
     if (!folder) {
         if (errno == ELOOP || errno == ENOTDIR) refuseExisting(components);
         failSystem(errno, components);
     }
     if (::fchmod(folder.get(), mode) != 0) failSystem(errno, components);
+    // Its own members come next.
+    if (chain_.size() < chainLimit && chain_.size() == components.size() - 1) chain_.push_back({name, std::move(folder)});
 }
 
-UniqueFd createFile(int root, const std::vector<std::string>& components)
+UniqueFd SafeTree::createFile(const std::vector<std::string>& components)
 {
-    UniqueFd parent = openParent(root, components);
-    UniqueFd file(::openat(parent.get(), components.back().c_str(),
+    UniqueFd file(::openat(parentOf(components), components.back().c_str(),
                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!file) {
         if (errno == EEXIST) refuseExisting(components);
@@ -100,10 +116,9 @@ UniqueFd createFile(int root, const std::vector<std::string>& components)
     return file;
 }
 
-void makeLink(int root, const std::vector<std::string>& components, const std::string& target)
+void SafeTree::makeLink(const std::vector<std::string>& components, const std::string& target)
 {
-    UniqueFd parent = openParent(root, components);
-    if (::symlinkat(target.c_str(), parent.get(), components.back().c_str()) != 0) {
+    if (::symlinkat(target.c_str(), parentOf(components), components.back().c_str()) != 0) {
         if (errno == EEXIST) refuseExisting(components);
         failSystem(errno, components);
     }

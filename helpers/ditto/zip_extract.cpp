@@ -6,7 +6,7 @@
 #include <archive.h>
 #include <archive_entry.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -66,34 +66,49 @@ void writeAll(int fd, const char* data, std::size_t size, const std::vector<std:
 void checkFreeSpace(int root, archive_entry* entry, const std::vector<std::string>& member)
 {
     if (!archive_entry_size_is_set(entry)) return;
-    struct statvfs space {};
-    if (::fstatvfs(root, &space) != 0) return;  // no figure to judge by: the writes will tell
+    // fstatfs, not fstatvfs: the latter also looks up the mount's flags,
+    // two more system calls for every file.
+    struct statfs space {};
+    if (::fstatfs(root, &space) != 0) return;  // no figure to judge by: the writes will tell
     const auto declared = static_cast<std::uint64_t>(archive_entry_size(entry));
-    const std::uint64_t available = std::uint64_t{space.f_bavail} * space.f_frsize;
+    const std::uint64_t available = std::uint64_t{space.f_bavail} * static_cast<std::uint64_t>(space.f_bsize);
     if (declared > available) {
         throw std::runtime_error("member " + quoted(member) + " needs " + std::to_string(declared) +
                                  " bytes, only " + std::to_string(available) + " are free");
     }
 }
 
-void extractFile(archive* reader, archive_entry* entry, int root, const std::vector<std::string>& member,
-                 Budget& budget, std::vector<char>& buffer)
+void extractFile(archive* reader, archive_entry* entry, SafeTree& tree, const std::vector<std::string>& member,
+                 Budget& budget)
 {
-    checkFreeSpace(root, entry, member);
-    UniqueFd file = createFile(root, member);
+    checkFreeSpace(tree.root(), entry, member);
+    UniqueFd file = tree.createFile(member);
+    // The library's own blocks are written as they come, without a copy
+    // into a buffer of ours.
     std::uint64_t size = 0;
     for (;;) {
-        la_ssize_t got = archive_read_data(reader, buffer.data(), buffer.size());
-        if (got < 0) throw std::runtime_error(archiveError(reader, "member " + quoted(member)));
-        if (got == 0) break;
-        const auto piece = static_cast<std::uint64_t>(got);
+        const void* block = nullptr;
+        std::size_t length = 0;
+        la_int64_t offset = 0;
+        const int status = archive_read_data_block(reader, &block, &length, &offset);
+        if (status == ARCHIVE_EOF) break;
+        if (status != ARCHIVE_OK) throw std::runtime_error(archiveError(reader, "member " + quoted(member)));
+        if (offset < 0 || static_cast<std::uint64_t>(offset) < size) {
+            throw std::runtime_error("member " + quoted(member) + ": its data comes out of order");
+        }
+        // A gap before the block (never in a ZIP archive) reads as zeros.
+        const std::uint64_t end = static_cast<std::uint64_t>(offset) + length;
+        const std::uint64_t piece = end - size;
         if (budget.written + piece > budget.limit) {
             throw std::runtime_error("refusing member " + quoted(member) + ": the archive unpacks to more than " +
                                      std::to_string(budget.limit) + " bytes, far more than its size allows");
         }
         budget.written += piece;
-        size += piece;
-        writeAll(file.get(), buffer.data(), static_cast<std::size_t>(got), member);
+        if (static_cast<std::uint64_t>(offset) != size && ::lseek(file.get(), offset, SEEK_SET) < 0) {
+            throw std::system_error(errno, std::generic_category(), "member " + quoted(member));
+        }
+        size = end;
+        writeAll(file.get(), static_cast<const char*>(block), length, member);
     }
     if (archive_entry_size_is_set(entry) && size != static_cast<std::uint64_t>(archive_entry_size(entry))) {
         throw std::runtime_error("member " + quoted(member) + " holds " + std::to_string(size) +
@@ -116,8 +131,8 @@ std::string kindName(mode_t type)
     }
 }
 
-void extractMember(archive* reader, archive_entry* entry, int root, std::set<std::string>& seen, Budget& budget,
-                   std::vector<char>& buffer)
+void extractMember(archive* reader, archive_entry* entry, SafeTree& tree, std::set<std::string>& seen,
+                   Budget& budget)
 {
     // Read as UTF-8, which needs a UTF-8 locale for the library (see main).
     const char* name = archive_entry_pathname_utf8(entry);
@@ -138,16 +153,16 @@ void extractMember(archive* reader, archive_entry* entry, int root, std::set<std
     switch (type) {
     case AE_IFDIR:
         // Folders stay usable by their owner whatever the archive says.
-        makeFolder(root, member, (archive_entry_perm(entry) & 0777) | 0700);
+        tree.makeFolder(member, (archive_entry_perm(entry) & 0777) | 0700);
         return;
     case AE_IFLNK: {
         const char* target = archive_entry_symlink_utf8(entry);
         if (!target || !*target) throw std::runtime_error("refusing member " + shown + ": a link without a target");
-        makeLink(root, member, target);
+        tree.makeLink(member, target);
         return;
     }
     case AE_IFREG:
-        extractFile(reader, entry, root, member, budget, buffer);
+        extractFile(reader, entry, tree, member, budget);
         return;
     default:
         throw std::runtime_error("refusing member " + shown + ": it is " + kindName(type));
@@ -195,9 +210,8 @@ void extractZip(const std::filesystem::path& archivePath, const std::filesystem:
         return;
     }
 
-    UniqueFd root = openDestination(destination);
+    SafeTree tree(openDestination(destination));
     std::set<std::string> seen;
-    std::vector<char> buffer(bufferSize);
     for (;;) {
         archive_entry* entry = nullptr;
         int status = archive_read_next_header(reader.get(), &entry);
@@ -205,7 +219,7 @@ void extractZip(const std::filesystem::path& archivePath, const std::filesystem:
         // A warning here is about converting names to the locale's
         // character set, which the UTF-8 names used below do not need.
         if (status < ARCHIVE_WARN) throw std::runtime_error(archiveError(reader.get(), context));
-        extractMember(reader.get(), entry, root.get(), seen, budget, buffer);
+        extractMember(reader.get(), entry, tree, seen, budget);
     }
     if (archive_read_close(reader.get()) != ARCHIVE_OK) {
         throw std::runtime_error(archiveError(reader.get(), context));
