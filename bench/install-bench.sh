@@ -1,0 +1,344 @@
+#!/usr/bin/env bash
+# Measures the installer's heavy paths side by side with standard tools doing
+# the same work, in one go:
+#
+#   verify   Installer --verify-payload: digest the archive, unpack it, walk
+#            the tree and digest every file, remove the unpacked tree
+#   first    Installer --test-home into an empty test home: all of the above,
+#            then copy the runtime tree, the script files and the settings in
+#   over     Installer --test-home into that home again: the same, plus a
+#            backup copy of every item it replaces and the removal of the old ones
+#
+# against
+#   (a) sha256sum of the archive, bsdtar -xf into a new folder, sha256sum of every file
+#   (b) the same with openssl dgst -sha256
+#   rm  rm -rf of that folder (the installer removes its unpacked tree too)
+#   (c) cp -a of the installed items into an empty home ("cp first"), and into
+#       a home holding them already: cp -a of the old items into a backup
+#       folder, rm -rf of the old items, cp -a of the new ones ("cp over")
+#
+# on synthetic "huecraft" payloads (Runtime/ with resolve/Huecraft_Vireo.py,
+# its two language files and runtime/huecraft-engine, the bulk elsewhere below
+# Runtime/):
+#   large: about 1 GiB in 20 files
+#   small: about 200 MiB in 20,000 files with 200 links
+# each bundled stored and deflated. Runs are interleaved; the report gives the
+# medians of wall time and peak resident memory (largest resident set of one
+# process, from /usr/bin/time; the installer's figure includes its unpack
+# helper) and every ratio against its goal:
+#   verify <= 1.0 x (b) + rm,  first <= 1.1 x (b) + rm + cp first,
+#   over <= 1.2 x (b) + rm + cp over, installer peak < 64 MiB.
+# It also times kb::sha256 against `openssl speed -evp sha256` (goal >= 0.8 x),
+# and runs the installer once on a payload ten times the large one (10 GiB in
+# sparse, mostly empty files, deflated) to show that its memory stays flat.
+#
+# usage: bench/install-bench.sh [--build <dir>] [--work <folder>] [--runs <n>] [--settle <s>]
+#                               [--no-tenfold] [--keep]
+#   --build       build folder with kestrelbay-bundle, Installer.app and libkb_core.a,
+#                 configured with -DCMAKE_BUILD_TYPE=Release (default: <repo>/build-perf)
+#   --work        where payloads, bundles and homes go (default: $TMPDIR or /tmp);
+#                 needs about 12 GiB free, 24 GiB more for the tenfold payload
+#   --runs        runs per case, at least 3 (default 3)
+#   --settle      seconds to wait before each measurement of a small case (default 5)
+#   --no-tenfold  skip the 10 GiB payload
+#   --keep        leave the working files in place afterwards
+set -euo pipefail
+
+repo=$(cd "$(dirname "$0")/.." && pwd)
+build="$repo/build-perf"
+work_parent="${TMPDIR:-/tmp}"
+runs=3
+settle=5
+keep=0
+tenfold=1
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --build) build=$(cd "$2" && pwd); shift 2 ;;
+        --work) work_parent="$2"; shift 2 ;;
+        --runs) runs="$2"; shift 2 ;;
+        --settle) settle="$2"; shift 2 ;;
+        --no-tenfold) tenfold=0; shift ;;
+        --keep) keep=1; shift ;;
+        -h|--help) sed -n '2,43p' "$0"; exit 0 ;;
+        *) echo "install-bench: unknown argument $1" >&2; exit 2 ;;
+    esac
+done
+[ "$runs" -ge 3 ] || { echo "install-bench: --runs must be at least 3" >&2; exit 2; }
+bundle_tool="$build/kestrelbay-bundle"
+for tool in "$bundle_tool" "$build/Installer.app/Contents/MacOS/Installer" /usr/bin/time bsdtar sha256sum \
+            openssl python3 c++ pkg-config; do
+    command -v "$tool" >/dev/null || { echo "install-bench: $tool is missing (build first; install-deps.sh)" >&2; exit 2; }
+done
+[ -f "$build/libkb_core.a" ] || { echo "install-bench: $build/libkb_core.a is missing" >&2; exit 2; }
+
+mkdir -p "$work_parent"
+free_kib=$(df -Pk "$work_parent" | awk 'NR == 2 { print $4 }')
+need_gib=$((12 + 24 * tenfold))
+if [ "$free_kib" -lt $((need_gib * 1024 * 1024)) ]; then
+    echo "install-bench: only $((free_kib / 1024)) MiB free in $work_parent; about $need_gib GiB are needed" >&2
+    exit 2
+fi
+work=$(mktemp -d "$work_parent/kb-bench-install.XXXXXX")
+cleanup() { [ "$keep" -eq 1 ] || rm -rf "$work"; }
+trap cleanup EXIT
+echo "working in $work ($(df -h --output=avail "$work_parent" | tail -1 | tr -d ' ') free), $runs runs per case"
+echo "machine: $(nproc) cores, $(uptime | sed 's/.*load/load/')"
+
+# --- digest speed -----------------------------------------------------------
+# The build's own kb::sha256 and file manager, linked from libkb_core.a.
+c++ -std=c++20 -O2 -I"$repo" "$repo/bench/digest-speed.cpp" "$build/libkb_core.a" \
+    $(pkg-config --libs libcrypto) -o "$work/digest-speed"
+head -c $((1 << 30)) /dev/urandom > "$work/digest-input"
+kb_rate=$("$work/digest-speed" "$work/digest-input" 5 | cut -d' ' -f1)
+# The last column of the result line is bytes of the largest size per second, in thousands.
+ossl_rate=$(openssl speed -evp sha256 -bytes 1048576 -seconds 3 2>/dev/null |
+            awk '/^sha256/ { v = $NF; sub(/k$/, "", v); print v / 1000 }')
+rm -f "$work/digest-input"
+digest_line=$(printf "digest: kb::sha256 %.0f MB/s, openssl speed %.0f MB/s: %.2fx (goal >= 0.80x)" \
+              "$kb_rate" "$ossl_rate" "$(echo "$kb_rate / $ossl_rate" | bc -l)")
+echo "$digest_line"
+
+# --- payloads ---------------------------------------------------------------
+python3 - "$work" <<'PY'
+import os, random, sys
+work = sys.argv[1]
+rng = random.Random(20240601)
+
+def write(path, data, mode=0o644):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as out:
+        out.write(data)
+    os.chmod(path, mode)
+
+def product_files(root):
+    # What the colour-script recipe takes from Runtime/.
+    resolve = os.path.join(root, "Runtime", "resolve")
+    write(os.path.join(resolve, "Huecraft_Vireo.py"), b"# colour script\n" + b"print('grade')\n" * 400)
+    write(os.path.join(resolve, "huecraft_ui_language.py"), b"LANGUAGE = 'de'\n" * 200)
+    write(os.path.join(resolve, "huecraft_ui_catalog.json"), b'{"de": {"title": "Huecraft"}}\n')
+    write(os.path.join(root, "Runtime", "runtime", "huecraft-engine"), b"#!/bin/sh\nexit 0\n" + os.urandom(65536), 0o755)
+
+# 20 files of about 51 MiB: half random bytes (incompressible, like media),
+# half text-like bytes (compress several times, like code and data files).
+words = [b"grade", b"node", b"lut", b"curve", b"0.65", b"banded", b"colour", b"strength", b"\n"]
+pool = b" ".join(rng.choice(words) for _ in range(800000))
+large = os.path.join(work, "payload-large", "Huecraft")
+product_files(large)
+for index in range(20):
+    path = os.path.join(large, "Runtime", "data", "chunk-%02d.bin" % index)
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as out:
+        for _ in range(51):
+            if index % 2 == 0:
+                out.write(os.urandom(1 << 20))
+            else:
+                start = rng.randrange(len(pool) - (1 << 20))
+                out.write(pool[start:start + (1 << 20)])
+
+# 20,000 files of about 10 KiB in 200 folders, 200 relative links.
+small = os.path.join(work, "payload-small", "Huecraft")
+product_files(small)
+for folder in range(200):
+    base = os.path.join(small, "Runtime", "lib", "pkg%03d" % folder)
+    for index in range(100):
+        size = rng.randint(2048, 18432)
+        write(os.path.join(base, "module%03d.py" % index),
+              (b"# generated module %d/%d\n" % (folder, index)) + os.urandom(size // 2).hex().encode()[:size])
+    os.symlink("module000.py" if folder % 2 else "../pkg%03d/module001.py" % ((folder + 1) % 200),
+               os.path.join(base, "alias.py"))
+PY
+echo "payloads: large $(du -sh "$work/payload-large" | cut -f1), small $(du -sh "$work/payload-small" | cut -f1)"
+
+make_bundle() {  # make_bundle <payload name> <compression>
+    "$bundle_tool" --payload "$work/payload-$1/Huecraft" --id huecraft --name "Bench $1" \
+        --version 1 --message "Messung" --compression "$2" \
+        --installer "$build/Installer.app" --output "$work/bundles/$1-$2.app"
+    echo "bundle $1-$2: payload.zip $(du -h "$work/bundles/$1-$2.app/Contents/Resources/payload.zip" | cut -f1)"
+}
+for payload in large small; do
+    for compression in store deflate; do make_bundle "$payload" "$compression"; done
+done
+
+# --- measurements -----------------------------------------------------------
+results="$work/results.tsv"
+: > "$results"
+mkdir -p "$work/tmp"
+
+# measure <case> <method> <run> <command...>: wall seconds and peak KiB into
+# the results. Dirty pages of earlier steps are written out first, so that no
+# command pays for another's writes. After many removals the settle time lets
+# ext4 reuse the freed inodes at once: without a journal it skips inodes
+# deleted in the last seconds, and a command that creates 20,000 files right
+# after another removed 20,000 pays several seconds for that alone.
+measure() {
+    local case_name=$1 method=$2 run=$3
+    shift 3
+    local timing="$work/timing"
+    sync
+    case "$case_name" in small-*) sleep "$settle" ;; esac
+    if ! /usr/bin/time -f "%e %M" -o "$timing" "$@" >/dev/null 2>"$work/stderr"; then
+        echo "install-bench: $method failed for $case_name:" >&2
+        cat "$work/stderr" >&2
+        exit 1
+    fi
+    read -r seconds kib < "$timing"
+    printf '%s\t%s\t%s\t%s\t%s\n' "$case_name" "$method" "$run" "$seconds" "$kib" >> "$results"
+}
+
+# baseline <digest command> <archive> <folder> [<home>]: the digest, unpack,
+# digest pipeline into <folder>; with a home, the installed items copied into
+# it as the installer does (see copy_items); then rm -rf of <folder>.
+baseline() {
+    local digest=$1 archive=$2 folder=$3 home=${4:-}
+    export digest archive folder
+    sh -c '$digest "$archive" >/dev/null && mkdir "$folder" && bsdtar -xf "$archive" -C "$folder" &&
+           find "$folder" -type f -print0 | xargs -0 -r $digest >/dev/null'
+    [ -z "$home" ] || copy_items "$folder/Huecraft" "$home"
+    rm -rf "$folder"
+}
+# copy_items <payload root> <home>: what the installer puts into a home, in
+# its order: a copy of the new item beside the target, a backup copy of the
+# old one (none in an empty home), the old one removed, the new one moved in.
+copy_items() {
+    local payload=$1 home=$2
+    local support="$home/Library/Application Support"
+    local scripts="$support/Blackmagic Design/DaVinci Resolve/Fusion/Scripts/Color"
+    local backup="$support/Bench/Installer-Backups/$(date +%s%N)"
+    mkdir -p "$support/Huecraft" "$scripts" "$backup"
+    put() {  # put <source> <target> <label>
+        cp -a "$1" "$2.new"
+        if [ -e "$2" ]; then
+            cp -a "$2" "$backup/$3"
+            rm -rf "$2"
+        fi
+        mv "$2.new" "$2"
+    }
+    put "$payload/Runtime" "$support/Huecraft/Runtime-1.2.0b2" Runtime-1.2.0b2
+    local name
+    for name in Huecraft_Vireo.py huecraft_ui_language.py huecraft_ui_catalog.json; do
+        put "$payload/Runtime/resolve/$name" "$scripts/$name" "$name"
+    done
+}
+export -f baseline copy_items
+
+new_home() { rm -rf "$1"; mkdir -p "$1"; touch "$1/.KESTREL-BAY-INSTALLER-TEST-HOME"; }
+
+for run in $(seq 1 "$runs"); do
+    for case_name in large-store large-deflate small-store small-deflate; do
+        app="$work/bundles/$case_name.app"
+        installer="$app/Contents/MacOS/Installer"
+        archive="$app/Contents/Resources/payload.zip"
+        cat "$archive" > /dev/null  # the same warm cache for every method
+
+        measure "$case_name" verify "$run" env TMPDIR="$work/tmp" "$installer" --verify-payload
+        new_home "$work/home-kb"
+        measure "$case_name" first "$run" env TMPDIR="$work/tmp" "$installer" --test-home "$work/home-kb"
+        measure "$case_name" over "$run" env TMPDIR="$work/tmp" "$installer" --test-home "$work/home-kb"
+        [ -z "$(ls -A "$work/tmp")" ] || { echo "install-bench: the installer left $(ls "$work/tmp")" >&2; exit 1; }
+        rm -rf "$work/home-kb"
+
+        measure "$case_name" "(a) verify" "$run" bash -c 'baseline sha256sum "$0" "$1"' "$archive" "$work/x"
+        measure "$case_name" "(b) verify" "$run" bash -c 'baseline "openssl dgst -sha256" "$0" "$1"' "$archive" "$work/x"
+        new_home "$work/home-cp"
+        measure "$case_name" "(b)+(c) first" "$run" bash -c 'baseline "openssl dgst -sha256" "$0" "$1" "$2"' \
+            "$archive" "$work/x" "$work/home-cp"
+        measure "$case_name" "(b)+(c) over" "$run" bash -c 'baseline "openssl dgst -sha256" "$0" "$1" "$2"' \
+            "$archive" "$work/x" "$work/home-cp"
+        rm -rf "$work/home-cp"
+    done
+    echo "run $run of $runs done ($(uptime | sed 's/.*load/load/'))"
+done
+
+# --- ten times the large payload ----------------------------------------------
+if [ "$tenfold" -eq 1 ]; then
+    rm -rf "$work/payload-large" "$work/payload-small"
+    python3 - "$work" <<'PY'
+import os, sys
+# 20 files of 512 MiB; every 16 MiB block holds 1 MiB of random bytes and a
+# hole, so the source stays small on disk and deflates about 16-fold.
+root = os.path.join(sys.argv[1], "payload-tenfold", "Huecraft")
+resolve = os.path.join(root, "Runtime", "resolve")
+os.makedirs(resolve)
+for name in ("Huecraft_Vireo.py", "huecraft_ui_language.py", "huecraft_ui_catalog.json"):
+    with open(os.path.join(resolve, name), "w") as out:
+        out.write("# %s\n" % name)
+os.makedirs(os.path.join(root, "Runtime", "runtime"))
+with open(os.path.join(root, "Runtime", "runtime", "huecraft-engine"), "w") as out:
+    out.write("#!/bin/sh\nexit 0\n")
+os.chmod(os.path.join(root, "Runtime", "runtime", "huecraft-engine"), 0o755)
+os.makedirs(os.path.join(root, "Runtime", "data"))
+for index in range(20):
+    with open(os.path.join(root, "Runtime", "data", "chunk-%02d.bin" % index), "wb") as out:
+        for block in range(32):
+            out.seek(block * (16 << 20))
+            out.write(os.urandom(1 << 20))
+        out.truncate(512 << 20)
+PY
+    make_bundle tenfold deflate
+    app="$work/bundles/tenfold-deflate.app"
+    archive="$app/Contents/Resources/payload.zip"
+    cat "$archive" > /dev/null
+    measure tenfold-deflate verify 1 env TMPDIR="$work/tmp" "$app/Contents/MacOS/Installer" --verify-payload
+    new_home "$work/home-kb"
+    measure tenfold-deflate first 1 env TMPDIR="$work/tmp" "$app/Contents/MacOS/Installer" --test-home "$work/home-kb"
+    rm -rf "$work/home-kb"
+    measure tenfold-deflate "(b) verify" 1 bash -c 'baseline "openssl dgst -sha256" "$0" "$1"' "$archive" "$work/x"
+fi
+
+# --- report -----------------------------------------------------------------
+python3 - "$results" "$digest_line" "$(uptime | sed 's/.*load/load/')" <<'PY'
+import collections, statistics, sys
+rows = collections.defaultdict(lambda: collections.defaultdict(list))
+for line in open(sys.argv[1]):
+    case, method, _run, seconds, kib = line.rstrip("\n").split("\t")
+    rows[case][method].append((float(seconds), int(kib)))
+
+def med(case, method):
+    values = rows[case][method]
+    return statistics.median(t for t, _ in values), statistics.median(k for _, k in values) / 1024
+
+cases = [c for c in ("large-store", "large-deflate", "small-store", "small-deflate", "tenfold-deflate") if c in rows]
+methods = ("verify", "first", "over", "(a) verify", "(b) verify", "(b)+(c) first", "(b)+(c) over")
+print()
+print("%-15s %-19s %9s %9s" % ("case", "method", "time (s)", "peak MiB"))
+for case in cases:
+    for method in methods:
+        if method in rows[case]:
+            t, m = med(case, method)
+            print("%-15s %-19s %9.2f %9.1f" % (case, ("installer " if "(" not in method else "") + method, t, m))
+    print()
+
+goals = {"verify": 1.0, "first": 1.1, "over": 1.2}
+print("%-15s %-7s %8s %8s %8s %8s   %s" % ("case", "step", "inst s", "base s", "vs (b)", "vs (a)*", "goal (vs (b))"))
+failed = 0
+for case in cases:
+    b_verify = med(case, "(b) verify")[0]
+    a_verify = med(case, "(a) verify")[0] if "(a) verify" in rows[case] else None
+    for step in ("verify", "first", "over"):
+        base = "(b) verify" if step == "verify" else "(b)+(c) " + step
+        if step not in rows[case] or base not in rows[case]:
+            continue
+        t, b = med(case, step)[0], med(case, base)[0]
+        # (a) for the install steps: its verify time plus the copying part of (b)+(c).
+        a = None if a_verify is None else a_verify + (b - b_verify)
+        ok = t / b <= goals[step]
+        failed += not ok
+        print("%-15s %-7s %8.2f %8.2f %7.2fx %8s   <= %.1fx %s" %
+              (case, step, t, b, t / b, "-" if a is None else "%.2fx" % (t / a), goals[step], "ok" if ok else "MISSED"))
+print("base: (b) = openssl dgst of the archive, bsdtar -xf, openssl dgst of every file, rm -rf of the")
+print("unpacked folder; first/over add (c), cp -a of the installed items and of the replaced ones.")
+print("* (a) for first/over: (a) verify plus the copying part of (b)+(c)")
+print()
+print("installer peak resident memory (goal < 64 MiB):")
+for case in cases:
+    steps = [s for s in ("verify", "first", "over") if s in rows[case]]
+    worst = max(med(case, s)[1] for s in steps)
+    failed += worst >= 64
+    print("  %-15s %s  %s" % (case, ", ".join("%s %.1f MiB" % (s, med(case, s)[1]) for s in steps),
+                             "ok" if worst < 64 else "MISSED"))
+print()
+print(sys.argv[2])
+print("medians of %d interleaved runs each (tenfold: one run); %s at the end" %
+      (len(rows["large-store"]["verify"]), sys.argv[3]))
+print("goals missed: %d (digest goal judged above)" % failed)
+PY
