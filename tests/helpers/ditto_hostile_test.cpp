@@ -73,6 +73,16 @@ TEST_F(DittoHostile, MemberThroughARelativeLinkThatClimbsOut)
                   "refusing member \"a/up/planted.txt\": \"up\" on its path is a link or a file, not a folder");
 }
 
+TEST_F(DittoHostile, MemberThroughALinkFarBelowTheFoldersKeptOpen)
+{
+    std::string deep = "p";
+    for (int i = 0; i < 80; ++i) deep += "/d";
+    expectRefused({member(deep + "/file", "x"), link(deep + "/escape", outside()),
+                   member(deep + "/escape/planted.txt", "evil")},
+                  "refusing member \"" + deep + "/escape/planted.txt\": \"escape\" on its path is a link or a file, "
+                  "not a folder");
+}
+
 TEST_F(DittoHostile, MemberThroughTwoLinksInARow)
 {
     expectRefused({link("first", "second"), link("second", outside()), member("first/planted.txt", "evil")},

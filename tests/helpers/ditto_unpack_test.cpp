@@ -98,6 +98,38 @@ TEST(DittoUnpack, CreatesAMissingDestinationAndImpliedFolders)
     EXPECT_EQ(modeOf(temp / "new/dest/deep/er"), 0755u);
 }
 
+// Folders stay open from one member to the next; members that jump between
+// folders, return to an earlier one, or lie deeper than the folders kept
+// open all land where their names say.
+TEST(DittoUnpack, MembersJumpingBetweenFoldersAndVeryDeepOnesLandWhereTheirNamesSay)
+{
+    TempDir temp;
+    std::string deep = "P";
+    for (int i = 0; i < 70; ++i) deep += "/d" + std::to_string(i);
+    const std::string halfway = deep.substr(0, deep.find("/d40/"));
+    makeZip(temp / "a.zip", {member("P/a/one", "1"), member("P/b/two", "2"), member("P/a/three", "3"),
+                             member(deep + "/bottom", "bottom"), member(halfway + "/middle", "middle"),
+                             folder(deep + "/below/", 040700), member(deep + "/below/last", "last"),
+                             member("P/a/x/y/four", "4"), link("P/a/x/alias", "y/four"),
+                             member("P/a/five", "5"), member("top", "top")});
+
+    ProgramRun run = unpack(temp / "a.zip", temp / "out");
+
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(readText(temp / "out/P/a/one"), "1");
+    EXPECT_EQ(readText(temp / "out/P/b/two"), "2");
+    EXPECT_EQ(readText(temp / "out/P/a/three"), "3");
+    EXPECT_EQ(readText(temp / "out" / (deep + "/bottom")), "bottom");
+    EXPECT_EQ(readText(temp / "out" / (halfway + "/middle")), "middle");
+    EXPECT_EQ(modeOf(temp / "out" / (deep + "/below")), 0700u);
+    EXPECT_EQ(readText(temp / "out" / (deep + "/below/last")), "last");
+    EXPECT_EQ(readText(temp / "out/P/a/x/y/four"), "4");
+    EXPECT_EQ(linkText(temp / "out/P/a/x/alias"), "y/four");
+    EXPECT_EQ(readText(temp / "out/P/a/five"), "5");
+    EXPECT_EQ(readText(temp / "out/top"), "top");
+    EXPECT_EQ(modeOf(temp / "out" / (deep.substr(0, deep.find("/d1/")))), 0755u);
+}
+
 TEST(DittoUnpack, AnEmptyArchiveGivesAnEmptyFolder)
 {
     TempDir temp;
