@@ -239,9 +239,12 @@ TEST_F(FileHelpers, WritableAncestorOfTheRootTestsTheRoot)
 
 std::string localNow()
 {
-    std::time_t now = std::time(nullptr);
+    // The same clock timestamp() reads: time() runs a little behind it and
+    // can still show the previous second.
+    timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
     std::tm local {};
-    ::localtime_r(&now, &local);
+    ::localtime_r(&now.tv_sec, &local);
     std::array<char, 32> text{};
     std::strftime(text.data(), text.size(), "%Y%m%d-%H%M%S", &local);
     return text.data();

@@ -4,6 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "tests/support/temp_dir.h"
+
+#include <optional>
 #include <stdexcept>
 #include <system_error>
 
@@ -52,7 +55,28 @@ void giveToNobody(const std::filesystem::path& path, const std::filesystem::path
 ProgramRun runUnprivileged(const std::filesystem::path& program, const std::vector<std::string>& arguments,
                            const RunOptions& options)
 {
-    std::vector<std::string> all{"--reuid=nobody", "--regid=nogroup", "--clear-groups", program.native()};
+    // The build tree may lie below a folder nobody cannot search (a clone
+    // in root's home); a program from there runs from a copy in a folder
+    // anyone can reach. Programs in bundles the tests copied stay in place.
+    std::optional<TempDir> reachable;
+    std::filesystem::path runnable = program;
+    if (program.native().starts_with(builtBinaryDir().native() + "/")) {
+        reachable.emplace();
+        ::chmod(reachable->path().c_str(), 0755);
+        const std::filesystem::path folder = program.parent_path();
+        if (folder.filename() == "MacOS" && folder.parent_path().filename() == "Contents") {
+            // A bundle's program finds its resources beside it: copy the bundle.
+            const std::filesystem::path bundle = folder.parent_path().parent_path();
+            std::filesystem::copy(bundle, *reachable / bundle.filename(),
+                                  std::filesystem::copy_options::recursive
+                                      | std::filesystem::copy_options::copy_symlinks);
+            runnable = *reachable / program.lexically_relative(bundle.parent_path());
+        } else {
+            runnable = *reachable / program.filename();
+            std::filesystem::copy_file(program, runnable);
+        }
+    }
+    std::vector<std::string> all{"--reuid=nobody", "--regid=nogroup", "--clear-groups", runnable.native()};
     all.insert(all.end(), arguments.begin(), arguments.end());
     return runProgram("/usr/bin/setpriv", all, options);
 }
