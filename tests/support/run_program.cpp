@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <map>
+#include <optional>
 #include <stdexcept>
 #include <system_error>
 
@@ -14,37 +16,46 @@ extern char** environ;
 
 namespace kb::test {
 
-ProgramRun runProgram(const std::filesystem::path& program, const std::vector<std::string>& arguments,
-                      const RunOptions& options)
+namespace {
+
+std::vector<std::string> environmentWith(const std::map<std::string, std::optional<std::string>>& changes)
 {
-    TempDir capture;
-    const std::filesystem::path outPath = capture / "out";
-    const std::filesystem::path errPath = capture / "err";
-
-    std::vector<std::string> argvText{program.native()};
-    argvText.insert(argvText.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& text : argvText) argv.push_back(text.data());
-    argv.push_back(nullptr);
-
     std::map<std::string, std::string> environment;
     for (char** entry = environ; *entry; ++entry) {
         std::string text = *entry;
-        auto equals = text.find('=');
-        if (equals != std::string::npos) environment[text.substr(0, equals)] = text.substr(equals + 1);
+        if (auto equals = text.find('='); equals != std::string::npos)
+            environment[text.substr(0, equals)] = text.substr(equals + 1);
     }
-    for (const auto& [name, value] : options.environment) {
+    for (const auto& [name, value] : changes) {
         if (value) {
             environment[name] = *value;
         } else {
             environment.erase(name);
         }
     }
-    std::vector<std::string> envText;
-    for (const auto& [name, value] : environment) envText.push_back(name + "=" + value);
-    std::vector<char*> envp;
-    for (std::string& text : envText) envp.push_back(text.data());
-    envp.push_back(nullptr);
+    std::vector<std::string> result;
+    for (const auto& [name, value] : environment) result.push_back(name + "=" + value);
+    return result;
+}
+
+std::vector<char*> pointersTo(std::vector<std::string>& texts)
+{
+    std::vector<char*> pointers;
+    for (std::string& text : texts) pointers.push_back(text.data());
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+}  // namespace
+
+int startProgram(const std::filesystem::path& program, const std::vector<std::string>& arguments,
+                 const RunOptions& options, const std::filesystem::path& outPath, const std::filesystem::path& errPath)
+{
+    std::vector<std::string> argvText{program.native()};
+    argvText.insert(argvText.end(), arguments.begin(), arguments.end());
+    std::vector<std::string> envText = environmentWith(options.environment);
+    std::vector<char*> argv = pointersTo(argvText);
+    std::vector<char*> envp = pointersTo(envText);
 
     pid_t child = ::fork();
     if (child < 0) throw std::system_error(errno, std::generic_category(), "fork");
@@ -60,6 +71,16 @@ ProgramRun runProgram(const std::filesystem::path& program, const std::vector<st
         ::execve(program.c_str(), argv.data(), envp.data());
         ::_exit(127);
     }
+    return child;
+}
+
+ProgramRun runProgram(const std::filesystem::path& program, const std::vector<std::string>& arguments,
+                      const RunOptions& options)
+{
+    TempDir capture;
+    const std::filesystem::path outPath = capture / "out";
+    const std::filesystem::path errPath = capture / "err";
+    const pid_t child = startProgram(program, arguments, options, outPath, errPath);
     int status = 0;
     while (::waitpid(child, &status, 0) < 0) {
         if (errno != EINTR) throw std::system_error(errno, std::generic_category(), "waitpid");

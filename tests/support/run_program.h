@@ -21,6 +21,11 @@ struct RunOptions {
     std::map<std::string, std::optional<std::string>> environment;  // nullopt removes a variable
 };
 
+// Starts `program` with `arguments`, standard input from /dev/null and its
+// two output streams into the files `out` and `err`; returns its process id.
+int startProgram(const std::filesystem::path& program, const std::vector<std::string>& arguments,
+                 const RunOptions& options, const std::filesystem::path& out, const std::filesystem::path& err);
+
 // Runs `program` with `arguments`, no standard input, and waits for it.
 ProgramRun runProgram(const std::filesystem::path& program, const std::vector<std::string>& arguments,
                       const RunOptions& options = {});

@@ -18,34 +18,6 @@ namespace kb::test {
 
 namespace {
 
-std::vector<std::string> environmentWith(const std::map<std::string, std::optional<std::string>>& changes)
-{
-    std::map<std::string, std::string> environment;
-    for (char** entry = environ; *entry; ++entry) {
-        std::string text = *entry;
-        if (auto equals = text.find('='); equals != std::string::npos)
-            environment[text.substr(0, equals)] = text.substr(equals + 1);
-    }
-    for (const auto& [name, value] : changes) {
-        if (value) {
-            environment[name] = *value;
-        } else {
-            environment.erase(name);
-        }
-    }
-    std::vector<std::string> result;
-    for (const auto& [name, value] : environment) result.push_back(name + "=" + value);
-    return result;
-}
-
-std::vector<char*> pointersTo(std::vector<std::string>& texts)
-{
-    std::vector<char*> pointers;
-    for (std::string& text : texts) pointers.push_back(text.data());
-    pointers.push_back(nullptr);
-    return pointers;
-}
-
 // xdotool takes the window name as a regular expression.
 std::string exactPattern(const std::string& text)
 {
@@ -151,28 +123,7 @@ void VirtualDisplay::pressKeys(const std::string& window, const std::vector<std:
 BackgroundProgram::BackgroundProgram(const std::filesystem::path& program, const std::vector<std::string>& arguments,
                                      const RunOptions& options)
 {
-    std::vector<std::string> argvText{program.native()};
-    argvText.insert(argvText.end(), arguments.begin(), arguments.end());
-    std::vector<std::string> envText = environmentWith(options.environment);
-    std::vector<char*> argv = pointersTo(argvText);
-    std::vector<char*> envp = pointersTo(envText);
-    const std::filesystem::path outPath = capture_ / "out";
-    const std::filesystem::path errPath = capture_ / "err";
-
-    pid_ = ::fork();
-    if (pid_ < 0) throw std::system_error(errno, std::generic_category(), "fork");
-    if (pid_ == 0) {
-        int in = ::open("/dev/null", O_RDONLY);
-        int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (in < 0 || out < 0 || err < 0) ::_exit(126);
-        ::dup2(in, 0);
-        ::dup2(out, 1);
-        ::dup2(err, 2);
-        if (!options.workingDirectory.empty() && ::chdir(options.workingDirectory.c_str()) != 0) ::_exit(126);
-        ::execve(program.c_str(), argv.data(), envp.data());
-        ::_exit(127);
-    }
+    pid_ = startProgram(program, arguments, options, capture_ / "out", capture_ / "err");
 }
 
 BackgroundProgram::~BackgroundProgram()
