@@ -160,8 +160,16 @@ void copyAt(int fromDir, const char* fromName, const Path& from, int toDir, cons
     throwSystemError(EOPNOTSUPP, "copy special file", from);
 }
 
-void removeAt(int dirFd, const char* name, const Path& shown)
+// `listed` is the type a folder listing gave for the entry (DT_UNKNOWN when
+// there was none): files and links, by far the most entries, are unlinked
+// without looking up their attributes first.
+void removeAt(int dirFd, const char* name, const Path& shown, unsigned char listed = DT_UNKNOWN)
 {
+    if (listed != DT_UNKNOWN && listed != DT_DIR) {
+        if (::unlinkat(dirFd, name, 0) == 0) return;
+        if (errno != EISDIR) throwErrno("remove", shown);
+        // It became a folder since the listing: remove it as one.
+    }
     struct stat st {};
     if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) throwErrno("read attributes of", shown);
     if (S_ISDIR(st.st_mode)) {
@@ -172,7 +180,7 @@ void removeAt(int dirFd, const char* name, const Path& shown)
             ::fchmodat(dirFd, name, (st.st_mode & 07777) | 0700, 0);
         UniqueFd folder = openDirectory(dirFd, name, shown);
         for (const RawEntry& entry : listEntries(folder.get(), shown)) {
-            removeAt(folder.get(), entry.name.c_str(), shown / entry.name);
+            removeAt(folder.get(), entry.name.c_str(), shown / entry.name, entry.type);
         }
         if (::unlinkat(dirFd, name, AT_REMOVEDIR) != 0) throwErrno("remove", shown);
         return;
