@@ -63,14 +63,18 @@ void writeAll(int fd, const char* data, std::size_t size, const std::vector<std:
     }
 }
 
+constexpr std::uint64_t smallMember = 1 << 20;
+
 void checkFreeSpace(int root, archive_entry* entry, const std::vector<std::string>& member)
 {
     if (!archive_entry_size_is_set(entry)) return;
-    // fstatfs, not fstatvfs: the latter also looks up the mount's flags,
-    // two more system calls for every file.
+    // Small members are left to their writes: looking up the free space for
+    // each of tens of thousands of small files costs more than it saves.
+    const auto declared = static_cast<std::uint64_t>(archive_entry_size(entry));
+    if (declared < smallMember) return;
+    // fstatfs, not fstatvfs: the latter also looks up the mount's flags.
     struct statfs space {};
     if (::fstatfs(root, &space) != 0) return;  // no figure to judge by: the writes will tell
-    const auto declared = static_cast<std::uint64_t>(archive_entry_size(entry));
     const std::uint64_t available = std::uint64_t{space.f_bavail} * static_cast<std::uint64_t>(space.f_bsize);
     if (declared > available) {
         throw std::runtime_error("member " + quoted(member) + " needs " + std::to_string(declared) +
