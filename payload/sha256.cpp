@@ -21,6 +21,11 @@ struct DigestContextDeleter {
 };
 using DigestContext = std::unique_ptr<EVP_MD_CTX, DigestContextDeleter>;
 
+struct DigestMethodDeleter {
+    void operator()(EVP_MD* method) const { EVP_MD_free(method); }
+};
+using DigestMethod = std::unique_ptr<EVP_MD, DigestMethodDeleter>;
+
 // OpenSSL failing on SHA-256 means a broken library, not a broken file.
 void check(int ok, const char* step)
 {
@@ -35,6 +40,18 @@ std::span<std::byte> readBuffer()
     return {buffer.get(), pieceSize};
 }
 
+// The implementation is looked up once: OpenSSL would otherwise search its
+// providers again for every file, which shows on payloads of many small files.
+// The context is kept too; initialising it again resets it.
+EVP_MD_CTX* digestContext()
+{
+    thread_local const DigestMethod method(EVP_MD_fetch(nullptr, "SHA256", nullptr));
+    thread_local const DigestContext context(EVP_MD_CTX_new());
+    if (!method || !context) throw std::runtime_error("SHA-256: OpenSSL has no implementation");
+    check(EVP_DigestInit_ex(context.get(), method.get(), nullptr), "init");
+    return context.get();
+}
+
 }  // namespace
 
 std::string sha256(const std::filesystem::path& path)
@@ -42,20 +59,18 @@ std::string sha256(const std::filesystem::path& path)
     // Opening first: a missing file fails before anything else has happened.
     std::unique_ptr<InputFile> file = fm->openForReading(path);
 
-    DigestContext context(EVP_MD_CTX_new());
-    if (!context) throw std::bad_alloc();
-    check(EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr), "init");
+    EVP_MD_CTX* context = digestContext();
 
     const std::span<std::byte> buffer = readBuffer();
     for (;;) {
         const std::size_t got = file->read(buffer);  // a read error leaves, closing the file
         if (got == 0) break;
-        check(EVP_DigestUpdate(context.get(), buffer.data(), got), "update");
+        check(EVP_DigestUpdate(context, buffer.data(), got), "update");
     }
 
     std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
     unsigned int length = 0;
-    check(EVP_DigestFinal_ex(context.get(), digest.data(), &length), "final");
+    check(EVP_DigestFinal_ex(context, digest.data(), &length), "final");
     file.reset();  // closing errors are not reported
 
     static constexpr char hex[] = "0123456789abcdef";
