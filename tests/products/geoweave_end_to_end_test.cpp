@@ -53,13 +53,7 @@ protected:
 
     std::vector<fs::path> backupFolders() const
     {
-        std::vector<fs::path> folders;
-        for (const auto& entry :
-             fs::directory_iterator(fs::canonical(home) / "Library/Application Support/Geoweave/Installer-Backups")) {
-            folders.push_back(entry.path());
-        }
-        std::sort(folders.begin(), folders.end());
-        return folders;
+        return sortedEntries(fs::canonical(home) / "Library/Application Support/Geoweave/Installer-Backups");
     }
 };
 

@@ -10,6 +10,7 @@
 #include "products/geoweave.h"
 #include "products/launch_agent.h"
 #include "products/run_context.h"
+#include "tests/support/scoped_environment.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tree_snapshot.h"
 
@@ -70,31 +71,6 @@ public:
         auto answer = answers.find(verb);
         return answer == answers.end() ? LaunchResult{} : answer->second;
     }
-};
-
-// Sets (or removes) one environment variable for the lifetime of the guard.
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(std::string name, const std::optional<std::string>& value) : name_(std::move(name))
-    {
-        if (const char* old = std::getenv(name_.c_str())) previous_ = old;
-        set(value);
-    }
-    ~ScopedEnvironment() { set(previous_); }
-    ScopedEnvironment(const ScopedEnvironment&) = delete;
-    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-    void set(const std::optional<std::string>& value)
-    {
-        if (value) {
-            ::setenv(name_.c_str(), value->c_str(), 1);
-        } else {
-            ::unsetenv(name_.c_str());
-        }
-    }
-
-private:
-    std::string name_;
-    std::optional<std::string> previous_;
 };
 
 // Points kb::resource at a bundle's resource folder for the lifetime of the guard.
@@ -223,15 +199,7 @@ protected:
 
     AgentContent agent() const { return readAgentContent(readText(agentFile)); }
 
-    std::vector<fs::path> backupFolders() const
-    {
-        std::vector<fs::path> folders;
-        if (fs::exists(backups)) {
-            for (const auto& entry : fs::directory_iterator(backups)) folders.push_back(entry.path());
-        }
-        std::sort(folders.begin(), folders.end());
-        return folders;
-    }
+    std::vector<fs::path> backupFolders() const { return sortedEntries(backups); }
 
     // The differences a run made below home apart from its backup folder.
     std::vector<std::string> changesOutsideBackups(const TreeSnapshot& before) const

@@ -58,12 +58,7 @@ protected:
 
     std::vector<fs::path> backupFolders() const
     {
-        std::vector<fs::path> folders;
-        for (const auto& entry : fs::directory_iterator(appSupport / "Huecraft Vireo/Installer-Backups")) {
-            folders.push_back(entry.path());
-        }
-        std::sort(folders.begin(), folders.end());
-        return folders;
+        return sortedEntries(appSupport / "Huecraft Vireo/Installer-Backups");
     }
 };
 

@@ -73,15 +73,7 @@ protected:
     }
 
     // The backup folders of the runs so far, oldest first.
-    std::vector<fs::path> backupFolders() const
-    {
-        std::vector<fs::path> folders;
-        if (fs::exists(backups)) {
-            for (const auto& entry : fs::directory_iterator(backups)) folders.push_back(entry.path());
-        }
-        std::sort(folders.begin(), folders.end());
-        return folders;
-    }
+    std::vector<fs::path> backupFolders() const { return sortedEntries(backups); }
 
     void writeSettings(std::string_view text, unsigned mode = 0644) { writeFile(settingsFile, text, mode); }
 

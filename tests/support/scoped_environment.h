@@ -18,7 +18,7 @@ public:
     ScopedEnvironment(const ScopedEnvironment&) = delete;
     ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
 
-private:
+    // Changes the value within the scope; the old one still comes back at its end.
     void set(const std::optional<std::string>& value)
     {
         if (value) {
@@ -28,6 +28,7 @@ private:
         }
     }
 
+private:
     std::string name_;
     std::optional<std::string> previous_;
 };

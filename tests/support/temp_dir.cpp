@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -73,6 +74,16 @@ unsigned modeOf(const std::filesystem::path& path)
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0) throw std::system_error(errno, std::generic_category(), path.native());
     return st.st_mode & 07777;
+}
+
+std::vector<std::filesystem::path> sortedEntries(const std::filesystem::path& folder)
+{
+    std::vector<std::filesystem::path> entries;
+    if (std::filesystem::exists(folder)) {
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) entries.push_back(entry.path());
+    }
+    std::sort(entries.begin(), entries.end());
+    return entries;
 }
 
 }  // namespace kb::test

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kb::test {
 
@@ -26,6 +27,8 @@ void writeFile(const std::filesystem::path& path, std::string_view content, unsi
 std::string readText(const std::filesystem::path& path);
 void makeLink(const std::string& target, const std::filesystem::path& link);
 unsigned modeOf(const std::filesystem::path& path);  // permission bits, final link not followed
+// The entries of a folder, sorted; none when the folder does not exist.
+std::vector<std::filesystem::path> sortedEntries(const std::filesystem::path& folder);
 // Removes a tree even where permission bits would stop an unprivileged user.
 void forceRemove(const std::filesystem::path& path);
 
