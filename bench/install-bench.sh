@@ -32,14 +32,23 @@
 # and runs the installer once on a payload ten times the large one (10 GiB in
 # sparse, mostly empty files, deflated) to show that its memory stays flat.
 #
-# usage: bench/install-bench.sh [--build <dir>] [--work <folder>] [--runs <n>] [--no-tenfold] [--keep]
+# Run as root, it works on a fresh ext4 file system with a journal, made for
+# the run in an image file below the work folder and mounted through a loop
+# device: ext4 without a journal (as on some cloud disks) steps over every
+# inode freed in the last minute whenever it creates a file, so on such a
+# disk whichever command comes after a large removal pays seconds for it, and
+# the small-file figures swing by a factor of two from run to run.
+#
+# usage: bench/install-bench.sh [--build <dir>] [--work <folder>] [--runs <n>] [--no-tenfold]
+#                               [--in-place] [--keep]
 #   --build       build folder with kestrelbay-bundle, Installer.app and libkb_core.a,
-#                 configured with -DCMAKE_BUILD_TYPE=Release (default: <repo>/build-perf)
+#                 configured with -DCMAKE_BUILD_TYPE=RelWithDebInfo (default: <repo>/build-perf)
 #   --work        where payloads, bundles and homes go (default: $TMPDIR or /tmp);
 #                 needs about 12 GiB free, 24 GiB more for the tenfold payload
 #   --runs        runs per case, at least 3 (default 3)
 #   --no-tenfold  skip the 10 GiB payload
-#   --keep        leave the working files in place afterwards
+#   --in-place    work on the work folder's own file system, without the fresh one
+#   --keep        leave the working files in place afterwards (implies --in-place)
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -48,14 +57,16 @@ work_parent="${TMPDIR:-/tmp}"
 runs=3
 keep=0
 tenfold=1
+in_place=0
 while [ $# -gt 0 ]; do
     case "$1" in
         --build) build=$(cd "$2" && pwd); shift 2 ;;
         --work) work_parent="$2"; shift 2 ;;
         --runs) runs="$2"; shift 2 ;;
         --no-tenfold) tenfold=0; shift ;;
-        --keep) keep=1; shift ;;
-        -h|--help) sed -n '2,43p' "$0"; exit 0 ;;
+        --in-place) in_place=1; shift ;;
+        --keep) keep=1; in_place=1; shift ;;
+        -h|--help) sed -n '2,51p' "$0"; exit 0 ;;
         *) echo "install-bench: unknown argument $1" >&2; exit 2 ;;
     esac
 done
@@ -74,10 +85,34 @@ if [ "$free_kib" -lt $((need_gib * 1024 * 1024)) ]; then
     echo "install-bench: only $((free_kib / 1024)) MiB free in $work_parent; about $need_gib GiB are needed" >&2
     exit 2
 fi
-work=$(mktemp -d "$work_parent/kb-bench-install.XXXXXX")
-cleanup() { [ "$keep" -eq 1 ] || rm -rf "$work"; }
+image="" mount_point=""
+cleanup() {
+    if [ -n "$mount_point" ]; then
+        umount "$mount_point" 2>/dev/null || umount -l "$mount_point"
+        rmdir "$mount_point"
+        rm -f "$image"
+    elif [ "$keep" -eq 0 ] && [ -n "${work:-}" ]; then
+        rm -rf "$work"
+    fi
+}
 trap cleanup EXIT
+if [ "$in_place" -eq 0 ]; then
+    if [ "$(id -u)" -ne 0 ] || ! command -v mkfs.ext4 >/dev/null || [ ! -e /dev/loop-control ]; then
+        echo "install-bench: a fresh file system needs root, mkfs.ext4 and loop devices; use --in-place" >&2
+        exit 2
+    fi
+    # Sparse: it takes only what the run writes. Inode tables and journal are
+    # written now, so that no background initialisation runs beside the figures.
+    image=$(mktemp "$work_parent/kb-bench-fs.XXXXXX")
+    truncate -s "$((need_gib + 4))G" "$image"
+    mkfs.ext4 -q -F -E lazy_itable_init=0,lazy_journal_init=0 "$image"
+    mount_point=$(mktemp -d "$work_parent/kb-bench-mnt.XXXXXX")
+    mount -o loop "$image" "$mount_point"
+    work_parent=$mount_point
+fi
+work=$(mktemp -d "$work_parent/kb-bench-install.XXXXXX")
 echo "working in $work ($(df -h --output=avail "$work_parent" | tail -1 | tr -d ' ') free), $runs runs per case"
+echo "file system: $(findmnt -no FSTYPE,SOURCE -T "$work")$([ -n "$image" ] && echo ", made for this run with a journal")"
 echo "machine: $(nproc) cores, $(uptime | sed 's/.*load/load/')"
 
 # --- digest speed -----------------------------------------------------------
@@ -331,10 +366,15 @@ for case in cases:
         t, b = med(case, step)[0], med(case, base)[0]
         # (a) for the install steps: its verify time plus the copying part of (b)+(c).
         a = None if a_verify is None else a_verify + (b - b_verify)
-        ok = t / b <= goals[step]
-        failed += not ok
-        print("%-15s %-7s %8.2f %8.2f %7.2fx %8s   <= %.1fx %s" %
-              (case, step, t, b, t / b, "-" if a is None else "%.2fx" % (t / a), goals[step], "ok" if ok else "MISSED"))
+        if case.startswith("tenfold"):
+            # One run, there to show the memory; its times are not judged.
+            verdict = "(memory case, one run)"
+        else:
+            ok = t / b <= goals[step]
+            failed += not ok
+            verdict = "<= %.1fx %s" % (goals[step], "ok" if ok else "MISSED")
+        print("%-15s %-7s %8.2f %8.2f %7.2fx %8s   %s" %
+              (case, step, t, b, t / b, "-" if a is None else "%.2fx" % (t / a), verdict))
 print("base: (b) = openssl dgst of the archive, bsdtar -xf, openssl dgst of every file, rm -rf of the")
 print("unpacked folder; first/over add (c), cp -a of the installed items and of the replaced ones.")
 print("* (a) for first/over: (a) verify plus the copying part of (b)+(c)")

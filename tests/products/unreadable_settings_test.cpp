@@ -1,7 +1,6 @@
-// An earlier installation's settings file or launch agent that is there but
-// cannot be read stops the run before anything changes, instead of being
-// taken for missing: the user's settings keys and the agent's search folders
-// would otherwise be dropped by a run that reports success.
+// A settings file that is there but whose attributes cannot be read stops the
+// run before anything changes, instead of being taken for missing: the user's
+// keys would otherwise be replaced by defaults in a run that reports success.
 
 #include "tests/products/huecraft_fixture.h"
 #include "tests/support/fault_injecting_file_manager.h"
