@@ -87,9 +87,12 @@ if [ "$free_kib" -lt $((need_gib * 1024 * 1024)) ]; then
 fi
 image="" mount_point=""
 cleanup() {
+    # Whatever step of making the file system failed, nothing of it stays.
     if [ -n "$mount_point" ]; then
-        umount "$mount_point" 2>/dev/null || umount -l "$mount_point"
-        rmdir "$mount_point"
+        if mountpoint -q "$mount_point"; then umount "$mount_point" || umount -l "$mount_point" || true; fi
+        rmdir "$mount_point" 2>/dev/null || true
+    fi
+    if [ -n "$image" ]; then
         rm -f "$image"
     elif [ "$keep" -eq 0 ] && [ -n "${work:-}" ]; then
         rm -rf "$work"
