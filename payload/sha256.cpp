@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <memory>
+#include <new>
 #include <span>
 #include <stdexcept>
 
@@ -47,7 +48,8 @@ EVP_MD_CTX* digestContext()
 {
     thread_local const DigestMethod method(EVP_MD_fetch(nullptr, "SHA256", nullptr));
     thread_local const DigestContext context(EVP_MD_CTX_new());
-    if (!method || !context) throw std::runtime_error("SHA-256: OpenSSL has no implementation");
+    if (!method) throw std::runtime_error("SHA-256: OpenSSL has no implementation");
+    if (!context) throw std::bad_alloc();
     check(EVP_DigestInit_ex(context.get(), method.get(), nullptr), "init");
     return context.get();
 }
