@@ -2,6 +2,8 @@
 
 #include "platform/file_manager.h"
 
+#include <system_error>
+
 namespace kb {
 
 bool exists(const std::filesystem::path& path)
@@ -11,6 +13,19 @@ bool exists(const std::filesystem::path& path)
         return true;
     } catch (const std::exception&) {
         return false;
+    }
+}
+
+bool itemAt(const std::filesystem::path& path)
+{
+    try {
+        fm->attributes(path);
+        return true;
+    } catch (const std::system_error& error) {
+        if (error.code() == std::errc::no_such_file_or_directory || error.code() == std::errc::not_a_directory) {
+            return false;
+        }
+        throw;
     }
 }
 

@@ -13,6 +13,11 @@ namespace kb {
 // link exists; an item in a folder that cannot be searched does not.
 bool exists(const std::filesystem::path& path);
 
+// The same question answered strictly: only "no such item" counts as absent.
+// An item that could not be looked at (EIO, EACCES) may well be there, so the
+// file manager's error is passed on instead of an answer.
+bool itemAt(const std::filesystem::path& path);
+
 // Creates the folder with every missing parent; in private mode the folder
 // itself (not its parents) then gets mode 0700, also when it existed.
 void makeDir(const std::filesystem::path& path, bool privateMode);

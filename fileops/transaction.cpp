@@ -32,23 +32,6 @@ private:
 
 constexpr unsigned privateFileMode = 0600;
 
-// Whether an item is at `path`, a final link not followed. Unlike exists(),
-// only "no such item" counts as absent: an item that merely could not be
-// looked at is not taken for missing, which would leave it without a backup
-// and then remove it, or leave a new item in place during rollback.
-bool itemAt(const Path& path)
-{
-    try {
-        fm->attributes(path);
-        return true;
-    } catch (const std::system_error& error) {
-        if (error.code() == std::errc::no_such_file_or_directory || error.code() == std::errc::not_a_directory) {
-            return false;
-        }
-        throw;
-    }
-}
-
 }  // namespace
 
 Transaction::Transaction(std::filesystem::path backupRoot) : backupRoot_(std::move(backupRoot))

@@ -103,12 +103,8 @@ private:
 bool noSettingsFile(const std::filesystem::path& file)
 {
     try {
-        fm->attributes(file);
-        return false;
-    } catch (const std::system_error& error) {
-        if (error.code() == std::errc::no_such_file_or_directory || error.code() == std::errc::not_a_directory) {
-            return true;
-        }
+        return !itemAt(file);
+    } catch (const std::system_error&) {
         throw InstallError(unreadableMessage);
     }
 }
