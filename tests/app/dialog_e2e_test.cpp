@@ -45,12 +45,17 @@ protected:
     static void SetUpTestSuite() { display = std::make_unique<VirtualDisplay>(); }
     static void TearDownTestSuite() { display.reset(); }
 
+    // On the virtual display, with HOME and TMPDIR in folders of the test's own.
     RunOptions onDisplay() const
     {
+        fs::create_directories(home);
+        fs::create_directories(tmp);
         RunOptions options;
         options.environment["DISPLAY"] = display->name();
         options.environment["WAYLAND_DISPLAY"] = std::nullopt;
         options.environment["KESTRELBAY_DIALOG_LOG"] = log.native();
+        options.environment["HOME"] = home.native();
+        options.environment["TMPDIR"] = tmp.native();
         return options;
     }
 
@@ -107,6 +112,8 @@ protected:
     static std::unique_ptr<VirtualDisplay> display;
     TempDir dir;
     fs::path log = dir / "dialogs.log";
+    fs::path home = dir / "home";
+    fs::path tmp = dir / "tmp";
 };
 
 std::unique_ptr<VirtualDisplay> Dialogs::display;
@@ -159,10 +166,7 @@ TEST_F(Dialogs, TheInstallerShowsItsFailureInADialogWhenStartedWithoutArguments)
     }
     ASSERT_EQ(description, "[json.exception.type_error.302] (/name) type must be string, but is number");
 
-    RunOptions options = onDisplay();
-    options.environment["HOME"] = (dir / "home").native();
-    options.environment["TMPDIR"] = dir.path().native();
-    BackgroundProgram installer(program, {}, options);
+    BackgroundProgram installer(program, {}, onDisplay());
     ASSERT_NO_FATAL_FAILURE(answer(installer, "Installation abgebrochen", {"Return"}));
     ProgramRun run = installer.wait();
     EXPECT_EQ(run.status, 1);
@@ -179,13 +183,9 @@ TEST_F(Dialogs, CancellingTheConfirmationEndsWithNothingDone)
               R"({"id": "huecraft", "name": "Huecraft", "version": "1.2.0", "payloadRoot": "Payload",
                   "payloadSHA256": "00", "message": "Farbwerkzeug für Resolve."})");
     writeFile(dir / "home" / "Documents" / "notes.txt", "eigene Daten");
-    fs::create_directories(dir / "tmp");
     const TreeSnapshot homeBefore = snapshot(dir / "home");
 
-    RunOptions options = onDisplay();
-    options.environment["HOME"] = (dir / "home").native();
-    options.environment["TMPDIR"] = (dir / "tmp").native();
-    BackgroundProgram installer(program, {}, options);
+    BackgroundProgram installer(program, {}, onDisplay());
     ASSERT_NO_FATAL_FAILURE(answer(installer, "Huecraft 1.2.0 installieren", {"Tab", "Return"}));
     ProgramRun run = installer.wait();
     EXPECT_EQ(run.status, 0);
@@ -239,12 +239,7 @@ TEST_F(Dialogs, TheDemoInstallerInstallsThroughItsDialogs)
     const fs::path program = copyDemo("Huecraft.app", dir / "Huecraft.app");
     const std::string message =
         nlohmann::json::parse(readText(bundleResources(dir / "Huecraft.app") / "product.json"))["message"];
-    fs::create_directories(dir / "home");
-    fs::create_directories(dir / "tmp");
-    RunOptions options = onDisplay();
-    options.environment["HOME"] = (dir / "home").native();
-    options.environment["TMPDIR"] = (dir / "tmp").native();
-    BackgroundProgram installer(program, {}, options);
+    BackgroundProgram installer(program, {}, onDisplay());
     ASSERT_NO_FATAL_FAILURE(answer(installer, "Huecraft Vireo 1.2.0b2 installieren", {"Return"}));
     ASSERT_NO_FATAL_FAILURE(answer(installer, "Huecraft Vireo ist installiert", {"Return"}, 2));
     ProgramRun run = installer.wait();
@@ -277,12 +272,8 @@ TEST_F(Dialogs, ADamagedPayloadIsShownAfterInstallierenAndTheHomeStaysAsItWas)
     const fs::path archive = bundleResources(dir / "Geoweave.app") / "payload.zip";
     writeFile(archive, readText(archive) + "x");
     writeFile(dir / "home" / "OFX" / "eigenes.txt", "eigene Daten");
-    fs::create_directories(dir / "tmp");
     const TreeSnapshot homeBefore = snapshot(dir / "home");
-    RunOptions options = onDisplay();
-    options.environment["HOME"] = (dir / "home").native();
-    options.environment["TMPDIR"] = (dir / "tmp").native();
-    BackgroundProgram installer(program, {}, options);
+    BackgroundProgram installer(program, {}, onDisplay());
     ASSERT_NO_FATAL_FAILURE(answer(installer, "Geoweave 2.4.1 installieren", {"Return"}));
     ASSERT_NO_FATAL_FAILURE(answer(installer, "Installation abgebrochen", {"Return"}, 2));
     ProgramRun run = installer.wait();
@@ -303,10 +294,7 @@ TEST_F(Dialogs, AFailedRunWithArgumentsShowsNoDialog)
     const fs::path bundle = dir / "Installer.app";
     const fs::path program = copyBundle(bundle);
     writeFile(bundleResources(bundle) / "product.json", "{}");
-    RunOptions options = onDisplay();
-    options.environment["HOME"] = (dir / "home").native();
-    options.environment["TMPDIR"] = dir.path().native();
-    ProgramRun run = runProgram(program, {"--verify-payload"}, options);
+    ProgramRun run = runProgram(program, {"--verify-payload"}, onDisplay());
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "Installation abgebrochen: [json.exception.out_of_range.403] key 'id' not found\n");
     EXPECT_EQ(run.out, "");

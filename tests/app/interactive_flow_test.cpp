@@ -260,41 +260,53 @@ TEST_F(Flow, ClosingTextForGeoweaveIsTheFixedTextAndTheBackupLine)
     EXPECT_EQ(fake.alerts(), (std::vector<ShownAlert>{{"Geoweave ist installiert", expected, false}}));
 }
 
-// A whole interactive run in this process: the bundle's resources, the home
-// and the temporary folder all in a fresh folder.
-class InteractiveRun : public ::testing::Test {
+// Whole interactive runs in this process: the home and the temporary folder
+// in a fresh folder, the real file manager and launcher, scripted dialogs.
+class InProcessRun : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        fs::create_directories(resources);
         fs::create_directories(home);
         fs::create_directories(tmp);
-        writeFile(resources / "product.json",
-                  R"({"id": "huecraft", "name": "Huecraft Vireo", "version": "1.2.0b2", "payloadRoot": "Payload",
-                      "payloadSHA256": ")" + std::string(64, '0') + R"(", "message": "Farbwerkzeug."})");
         writeFile(home / "Documents" / "eigene.txt", "eigene Daten");
-        homeBefore = snapshot(home);
         previousResource = kb::resource;
-        kb::resource = resources;
     }
     void TearDown() override { kb::resource = previousResource; }
 
-    std::vector<std::string> homeChanges() const { return differences(homeBefore, snapshot(home)); }
-
     TempDir dir;
-    fs::path resources = dir / "Installer.app" / "Contents" / "Resources";
+    fs::path resources;
     fs::path home = dir / "home";
     fs::path tmp = dir / "tmp";
     ScopedEnvironment homeVariable{"HOME", home.native()};
     ScopedEnvironment tmpVariable{"TMPDIR", tmp.native()};
+    ScopedEnvironment searchPath{"OFX_PLUGIN_PATH", std::nullopt};
     PosixFileManager real;
     ScopedFileManager useReal{real};
     PosixLauncher realLauncher;
     ScopedLauncher useRealLauncher{realLauncher};
     FakeDesktop fake;
     ScopedDesktop useFake{fake};
-    TreeSnapshot homeBefore;
     fs::path previousResource;
+};
+
+// A bundle of the test's own whose payload is never reached.
+class InteractiveRun : public InProcessRun {
+protected:
+    void SetUp() override
+    {
+        InProcessRun::SetUp();
+        resources = dir / "Installer.app" / "Contents" / "Resources";
+        fs::create_directories(resources);
+        writeFile(resources / "product.json",
+                  R"({"id": "huecraft", "name": "Huecraft Vireo", "version": "1.2.0b2", "payloadRoot": "Payload",
+                      "payloadSHA256": ")" + std::string(64, '0') + R"(", "message": "Farbwerkzeug."})");
+        homeBefore = snapshot(home);
+        kb::resource = resources;
+    }
+
+    std::vector<std::string> homeChanges() const { return differences(homeBefore, snapshot(home)); }
+
+    TreeSnapshot homeBefore;
 };
 
 TEST_F(InteractiveRun, RefusalEndsTheRunBeforeAnythingIsRead)
@@ -348,8 +360,8 @@ TEST_F(InteractiveRun, TheModesWithArgumentsShowNoDialog)
     EXPECT_EQ(homeChanges(), std::vector<std::string>{});
 }
 
-// Whole interactive runs of a copy of a demo installer, in this process.
-class DemoRun : public ::testing::Test {
+// A copy of a demo installer.
+class DemoRun : public InProcessRun {
 protected:
     void useDemo(const std::string& app)
     {
@@ -359,38 +371,11 @@ protected:
         resources = fs::canonical(dir / app / "Contents/Resources");
         kb::resource = resources;
     }
-    void SetUp() override
-    {
-        fs::create_directories(home);
-        fs::create_directories(tmp);
-        writeFile(home / "Documents" / "eigene.txt", "eigene Daten");
-        previousResource = kb::resource;
-    }
-    void TearDown() override { kb::resource = previousResource; }
 
     std::vector<fs::path> backupFolders(const std::string& name) const
     {
-        std::vector<fs::path> folders;
-        const fs::path backups = home / "Library/Application Support" / name / "Installer-Backups";
-        if (!fs::exists(backups)) return folders;
-        for (const auto& entry : fs::directory_iterator(backups)) folders.push_back(entry.path());
-        return folders;
+        return sortedEntries(home / "Library/Application Support" / name / "Installer-Backups");
     }
-
-    TempDir dir;
-    fs::path resources;
-    fs::path home = dir / "home";
-    fs::path tmp = dir / "tmp";
-    ScopedEnvironment homeVariable{"HOME", home.native()};
-    ScopedEnvironment tmpVariable{"TMPDIR", tmp.native()};
-    ScopedEnvironment searchPath{"OFX_PLUGIN_PATH", std::nullopt};
-    PosixFileManager real;
-    ScopedFileManager useReal{real};
-    PosixLauncher realLauncher;
-    ScopedLauncher useRealLauncher{realLauncher};
-    FakeDesktop fake;
-    ScopedDesktop useFake{fake};
-    fs::path previousResource;
 };
 
 TEST_F(DemoRun, HuecraftInstallsAndClosesWithTheLutFolderAndTheBackup)

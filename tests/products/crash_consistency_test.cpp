@@ -149,10 +149,7 @@ protected:
 
     std::vector<fs::path> backupFolders(const ProductCase& product) const
     {
-        std::vector<fs::path> folders;
-        if (!fs::exists(backupsOf(product))) return folders;
-        for (const auto& entry : fs::directory_iterator(backupsOf(product))) folders.push_back(entry.path());
-        return folders;
+        return sortedEntries(backupsOf(product));
     }
 
     // The home apart from the backup folders and scratch items.
@@ -167,14 +164,7 @@ protected:
         return tree;
     }
 
-    std::vector<std::string> scratchItems() const
-    {
-        std::vector<std::string> found;
-        for (const auto& [path, state] : snapshot(home)) {
-            if (inScratchItem(path) && !inScratchItem(fs::path(path).parent_path())) found.push_back(path);
-        }
-        return found;
-    }
+    std::vector<std::string> scratchItems() const { return scratchItemsBelow(home); }
 
     void crashAfterEveryOperation(const ProductCase& product)
     {

@@ -94,8 +94,7 @@ protected:
 
     fs::path onlyBackupFolder()
     {
-        std::vector<fs::path> folders;
-        for (const auto& entry : fs::directory_iterator(backups)) folders.push_back(entry.path());
+        const std::vector<fs::path> folders = test::sortedEntries(backups);
         EXPECT_EQ(folders.size(), 1u);
         return folders.empty() ? fs::path() : folders.front();
     }
@@ -132,8 +131,7 @@ TEST_F(FrameTest, AnUnknownIdFailsAfterTheBackupFolderExistsAndChangesNothingEls
         }
         EXPECT_EQ(recipeRuns, 0);
         const fs::path installerBackups = otherHome / "Library/Application Support/Huecraft Vireo/Installer-Backups";
-        std::vector<fs::path> folders;
-        for (const auto& entry : fs::directory_iterator(installerBackups)) folders.push_back(entry.path());
+        const std::vector<fs::path> folders = test::sortedEntries(installerBackups);
         ASSERT_EQ(folders.size(), 1u);
         EXPECT_TRUE(fs::is_empty(folders[0]));
         EXPECT_EQ(test::modeOf(folders[0]), 0700u);

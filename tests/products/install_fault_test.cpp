@@ -149,21 +149,11 @@ protected:
         return tree;
     }
 
-    std::vector<std::string> scratchItems() const
-    {
-        std::vector<std::string> found;
-        for (const auto& [path, state] : snapshot(home)) {
-            if (inScratchItem(path) && !inScratchItem(fs::path(path).parent_path())) found.push_back(path);
-        }
-        return found;
-    }
+    std::vector<std::string> scratchItems() const { return scratchItemsBelow(home); }
 
     std::vector<fs::path> backupFolders(const Scenario& scenario) const
     {
-        std::vector<fs::path> folders;
-        if (!fs::exists(home / backupsOf(scenario))) return folders;
-        for (const auto& entry : fs::directory_iterator(home / backupsOf(scenario))) folders.push_back(entry.path());
-        return folders;
+        return sortedEntries(home / backupsOf(scenario));
     }
 
     // Whether a difference to the home before the run is one a failed run may leave.

@@ -106,4 +106,14 @@ inline bool inScratchItem(const std::string& relative)
     return relative.starts_with(".kestrelbay-install-") || relative.find("/.kestrelbay-install-") != std::string::npos;
 }
 
+// The outermost scratch items below the home, relative to it.
+inline std::vector<std::string> scratchItemsBelow(const std::filesystem::path& home)
+{
+    std::vector<std::string> found;
+    for (const auto& [path, state] : snapshot(home)) {
+        if (inScratchItem(path) && !inScratchItem(std::filesystem::path(path).parent_path())) found.push_back(path);
+    }
+    return found;
+}
+
 }  // namespace kb::test
