@@ -1,6 +1,7 @@
 #include "app/command_line.h"
 
-#include "app/install_error.h"
+#include "core/install_error.h"
+#include "core/messages.h"
 #include "fileops/file_helpers.h"
 #include "payload/paths.h"
 
@@ -25,7 +26,7 @@ Invocation parseCommandLine(const std::vector<std::string>& arguments)
     if (arguments.empty()) return {Mode::interactive, {}};
     if (arguments.size() == 1 && arguments[0] == "--verify-payload") return {Mode::verifyPayload, {}};
     if (arguments.size() == 2 && arguments[0] == "--test-home") return {Mode::testHome, arguments[1]};
-    throw InstallError("Unterstützt: --verify-payload oder --test-home <markierter Testordner>.");
+    throw InstallError(messages::usage);
 }
 
 std::filesystem::path checkedTestHome(const std::string& argument, const std::filesystem::path& realHome)
@@ -37,7 +38,7 @@ std::filesystem::path checkedTestHome(const std::string& argument, const std::fi
     bool accepted = folder.native().starts_with('/')
                     && canonicalPath(folder) != canonicalPath(realHome)
                     && kb::exists(folder / testHomeMarker);
-    if (!accepted) throw InstallError("Der Test benötigt einen getrennten, ausdrücklich markierten Testordner.");
+    if (!accepted) throw InstallError(messages::testHomeRefused);
     return folder;
 }
 

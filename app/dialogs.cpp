@@ -1,12 +1,19 @@
 #include "app/dialogs.h"
 
+#include "core/messages.h"
 #include "platform/desktop.h"
 
 namespace kb {
 
 bool alert(const std::string& title, const std::string& body, bool installButton)
 {
-    return desktop->alert(title, body, installButton);
+    std::vector<std::string> buttons;
+    if (installButton) {
+        buttons = {std::string(messages::installButton), std::string(messages::cancelButton)};
+    } else {
+        buttons = {std::string(messages::okButton)};
+    }
+    return desktop->alert(title, body, buttons);
 }
 
 }  // namespace kb

@@ -2,7 +2,7 @@
 
 #include "app/command_line.h"
 #include "app/interactive_flow.h"
-#include "app/product.h"
+#include "core/product.h"
 #include "fileops/file_helpers.h"
 #include "payload/verifier.h"
 #include "platform/file_manager.h"

@@ -1,7 +1,8 @@
 #include "app/interactive_flow.h"
 
 #include "app/dialogs.h"
-#include "app/unicode_lowercase.h"
+#include "core/messages.h"
+#include "core/unicode.h"
 
 namespace kb {
 
@@ -20,15 +21,10 @@ bool confirmInstallation(const Product& product)
 {
     desktop->activate();
     if (resolveIsRunning(desktop->runningApplications())) {
-        alert("Resolve bitte beenden",
-              "Beende DaVinci Resolve regulär und öffne den Installer danach erneut. Es wurden keine Dateien "
-              "installiert.");
+        alert(std::string(messages::resolveRunningTitle), std::string(messages::resolveRunningBody));
         return false;
     }
-    return alert(product.name + " " + product.version + " installieren",
-                 product.message
-                     + "\n\nVorhandene Dateien werden gesichert. Deine Einstellungen und eigenen Daten bleiben "
-                       "erhalten. Der Installer benötigt keine Administratorrechte.",
+    return alert(messages::confirmationTitle(product.name, product.version), messages::confirmationBody(product.message),
                  true);
 }
 
@@ -44,27 +40,14 @@ std::string textOf(const nlohmann::json& result, const char* key)
 
 std::string closingText(const Product& product, const nlohmann::json& result)
 {
-    std::string text;
-    if (product.id == "huecraft") {
-        text = "Resolve neu starten, dann Arbeitsbereich → Skripte → Color → Huecraft_Vireo.\n\n"
-               "Prüfe in Resolve unter Einstellungen → Farbmanagement → Lookup Tables, ob dieser LUT-Ordner "
-               "registriert ist:\n"
-               + textOf(result, "lutDirectory")
-               + "\n\nFalls nötig hinzufügen und die Listen aktualisieren. KI-Verbindungen richtest du im "
-                 "Huecraft-Dialog mit deinem eigenen Konto ein. Für Video-Quelldateien werden zusätzlich ffmpeg "
-                 "und ffprobe benötigt; Bilder und Resolve-Standbildexport funktionieren mit der mitgelieferten "
-                 "Laufzeit.";
-    } else {
-        text = "Resolve neu starten. In Fusion Geoweave hinzufügen und mit MediaOut verbinden.\n\n"
-               "Plugin, Karten, Schriften und Importlaufzeit sind vollständig enthalten. Neue Online-Suchen und "
-               "Kartenabrufe benötigen Internet. Eigene Routen- und Kartenordner wurden nicht verändert.";
-    }
-    return text + "\n\nSicherung: " + textOf(result, "backupDirectory");
+    std::string text = product.id == "huecraft" ? messages::huecraftClosing(textOf(result, "lutDirectory"))
+                                                : std::string(messages::geoweaveClosing);
+    return text + messages::backupLine(textOf(result, "backupDirectory"));
 }
 
 void showClosingDialog(const Product& product, const nlohmann::json& result)
 {
-    alert(product.name + " ist installiert", closingText(product, result));
+    alert(messages::installedTitle(product.name), closingText(product, result));
 }
 
 }  // namespace kb

@@ -1,7 +1,7 @@
 #pragma once
 // The dialogs around an installation started without arguments.
 
-#include "app/product.h"
+#include "core/product.h"
 #include "platform/desktop.h"
 
 #include <nlohmann/json.hpp>

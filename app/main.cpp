@@ -4,6 +4,7 @@
 
 #include "app/dialogs.h"
 #include "app/installer_main.h"
+#include "core/messages.h"
 #include "platform/desktop.h"
 #include "platform/file_manager.h"
 #include "platform/launcher.h"
@@ -18,7 +19,7 @@ namespace {
 
 void reportOnStandardError(const std::string& description)
 {
-    std::string line = "Installation abgebrochen: " + description + "\n";
+    std::string line = std::string(kb::messages::failurePrefix) + description + "\n";
     std::fwrite(line.data(), 1, line.size(), stderr);
 }
 
@@ -32,8 +33,7 @@ int main(int argc, char** argv)
     std::filesystem::path executable = kb::runningExecutable();
     std::optional<std::filesystem::path> resources = kb::resourceFolderOf(executable);
     if (!resources) {
-        reportOnStandardError("Der Ressourcenordner des Installers fehlt (erwartet unter Contents/Resources im "
-                              "Programmpaket von \"" + executable.native() + "\").");
+        reportOnStandardError(kb::messages::resourceFolderMissing(executable.native()));
         return 1;
     }
     kb::resource = *resources;
@@ -48,15 +48,17 @@ int main(int argc, char** argv)
     try {
         kb::runInstaller(arguments);
         return 0;
+    } catch (const kb::DisplayUnavailable&) {
+        description = kb::messages::noDisplay;
     } catch (const std::exception& error) {
         description = error.what();
     } catch (...) {
-        description = "Unbekannter Fehler.";
+        description = kb::messages::unknownError;
     }
 
     if (arguments.empty()) {
         try {
-            kb::alert("Installation abgebrochen", description);
+            kb::alert(std::string(kb::messages::failureTitle), description);
             return 1;
         } catch (...) {
             // No display to ask anyone on: the report goes to standard error.

@@ -2,7 +2,7 @@
 // file (through the real file manager, in 1 MiB pieces), and prints the
 // median throughput of several passes in MB/s (10^6 bytes per second, as
 // `openssl speed` counts). Not part of the installer; install-bench.sh builds
-// it against the benchmark build's kb_core library.
+// it as the target digest-speed, against the build's own libraries.
 //
 // usage: digest-speed <file> [passes]
 

@@ -41,7 +41,7 @@
 #
 # usage: bench/install-bench.sh [--build <dir>] [--work <folder>] [--runs <n>] [--no-tenfold]
 #                               [--in-place] [--keep]
-#   --build       build folder with kestrelbay-bundle, Installer.app and libkb_core.a,
+#   --build       build folder with kestrelbay-bundle, Installer.app and digest-speed,
 #                 configured with -DCMAKE_BUILD_TYPE=RelWithDebInfo (default: <repo>/build-perf)
 #   --work        where payloads, bundles and homes go (default: $TMPDIR or /tmp);
 #                 needs about 12 GiB free, 24 GiB more for the tenfold payload
@@ -76,7 +76,7 @@ for tool in "$bundle_tool" "$build/Installer.app/Contents/MacOS/Installer" /usr/
             openssl python3 c++ pkg-config; do
     command -v "$tool" >/dev/null || { echo "install-bench: $tool is missing (build first; install-deps.sh)" >&2; exit 2; }
 done
-[ -f "$build/libkb_core.a" ] || { echo "install-bench: $build/libkb_core.a is missing" >&2; exit 2; }
+[ -x "$build/digest-speed" ] || { echo "install-bench: $build/digest-speed is missing" >&2; exit 2; }
 
 mkdir -p "$work_parent"
 free_kib=$(df -Pk "$work_parent" | awk 'NR == 2 { print $4 }')
@@ -119,9 +119,8 @@ echo "file system: $(findmnt -no FSTYPE,SOURCE -T "$work")$([ -n "$image" ] && e
 echo "machine: $(nproc) cores, $(uptime | sed 's/.*load/load/')"
 
 # --- digest speed -----------------------------------------------------------
-# The build's own kb::sha256 and file manager, linked from libkb_core.a.
-c++ -std=c++20 -O2 -I"$repo" "$repo/bench/digest-speed.cpp" "$build/libkb_core.a" \
-    $(pkg-config --libs libcrypto) -o "$work/digest-speed"
+# The build's own kb::sha256 and file manager (the digest-speed target).
+cp "$build/digest-speed" "$work/digest-speed"
 # Written in large pieces, as the unpacker writes payload files: how a file
 # came into the page cache shows in how fast it can be read back.
 dd if=/dev/urandom of="$work/digest-input" bs=4M count=256 status=none

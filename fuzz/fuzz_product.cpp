@@ -4,7 +4,7 @@
 // one it refuses is refused for the first member, in field order, that is
 // missing, null or not a string.
 
-#include "app/product.h"
+#include "core/product.h"
 #include "fuzz/fuzz_check.h"
 
 #include <nlohmann/json.hpp>

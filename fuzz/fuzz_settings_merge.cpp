@@ -8,7 +8,7 @@
 //    installation over it writes it unchanged.
 // parseSettings may refuse a text only with its one message.
 
-#include "app/install_error.h"
+#include "core/install_error.h"
 #include "fileops/file_helpers.h"
 #include "fuzz/fuzz_check.h"
 #include "products/huecraft_settings.h"

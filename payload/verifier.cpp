@@ -1,12 +1,13 @@
 #include "payload/verifier.h"
 
-#include "app/install_error.h"
+#include "core/install_error.h"
+#include "core/messages.h"
 #include "fileops/file_helpers.h"
 #include "fileops/process.h"
 #include "payload/manifest.h"
 #include "payload/paths.h"
 #include "payload/sha256.h"
-#include "payload/unicode_nfc.h"
+#include "core/unicode.h"
 #include "platform/file_manager.h"
 #include "platform/resource.h"
 #include "platform/system_tools.h"
@@ -22,13 +23,6 @@
 namespace kb {
 
 namespace {
-
-constexpr const char* damagedArchive = "Das Installationspaket ist beschädigt. Bitte erneut vollständig entpacken.";
-constexpr const char* contentMissing = "Paketinhalt fehlt.";
-constexpr const char* invalidPath = "Ungültiger Paketpfad.";
-constexpr const char* invalidLink = "Ungültige Dateiverknüpfung im Paket.";
-constexpr const char* checkFailed = "Die Paketprüfung ist fehlgeschlagen: ";
-constexpr const char* incomplete = "Das Paket ist unvollständig.";
 
 // Names the walk passes over wherever they lie (Finder's metadata files).
 bool ignoredName(std::string_view name)
@@ -107,16 +101,16 @@ void checkSymbolicLink(const Path& path, const std::string& entryPath, const Fol
                        const std::string& relativeNfc, const std::string& rootPrefixNfc, Expected& expected)
 {
     auto listed = expected.links.find(relativeNfc);
-    if (listed == expected.links.end()) throw InstallError(invalidLink);
+    if (listed == expected.links.end()) throw InstallError(messages::invalidLink);
 
     const std::string target = fm->destinationOfSymbolicLink(path);
-    if (nfc(target) != listed->second.target) throw InstallError(invalidLink);
+    if (nfc(target) != listed->second.target) throw InstallError(messages::invalidLink);
 
     // A link that resolves is judged by its real destination (every further
     // link followed); one that does not by where its text leads.
     const std::optional<std::string> resolved = resolvedPath(entryPath);
     const std::string destination = resolved ? *resolved : danglingDestination(folder.canonical, target);
-    if (!nfc(destination).starts_with(rootPrefixNfc)) throw InstallError(invalidLink);
+    if (!nfc(destination).starts_with(rootPrefixNfc)) throw InstallError(messages::invalidLink);
 
     if (!listed->second.found) {
         listed->second.found = true;
@@ -128,9 +122,9 @@ void checkRegularFile(const Path& path, std::uint64_t size, const std::string& r
                       const std::string& relativeNfc, Expected& expected)
 {
     auto listed = expected.files.find(relativeNfc);
-    if (listed == expected.files.end()) throw InstallError(checkFailed + relative);
-    if (size != listed->second.entry.size) throw InstallError(checkFailed + relative);
-    if (sha256(path) != listed->second.entry.sha256) throw InstallError(checkFailed + relative);
+    if (listed == expected.files.end()) throw InstallError(messages::checkFailed(relative));
+    if (size != listed->second.entry.size) throw InstallError(messages::checkFailed(relative));
+    if (sha256(path) != listed->second.entry.sha256) throw InstallError(messages::checkFailed(relative));
 
     if (!listed->second.found) {
         listed->second.found = true;
@@ -144,7 +138,7 @@ std::filesystem::path verifyPayload(const Product& product, const std::filesyste
 {
     // 1-3: the archive's own digest, before anything is written.
     const std::filesystem::path archive = resource / "payload.zip";
-    if (sha256(archive) != nfc(product.payloadSHA256)) throw InstallError(damagedArchive);
+    if (sha256(archive) != nfc(product.payloadSHA256)) throw InstallError(messages::damagedArchive);
 
     // 4-5: a private folder, and the archive unpacked into it.
     makeDir(unpackFolder, true);
@@ -168,13 +162,13 @@ std::filesystem::path verifyPayload(const Product& product, const std::filesyste
     const std::string canonicalUnpack = canonicalPath(unpackFolder);
     if (product.payloadRoot.find('\0') != std::string::npos ||
         (canonicalRoot != canonicalUnpack && !canonicalRoot.starts_with(canonicalUnpack + "/"))) {
-        throw InstallError(contentMissing);
+        throw InstallError(messages::contentMissing);
     }
     std::vector<Folder> walk;
     try {
         walk.push_back({payloadRoot, canonicalRoot, {}, {}, fm->contentsOfDirectory(payloadRoot)});
     } catch (const std::system_error&) {
-        throw InstallError(contentMissing);
+        throw InstallError(messages::contentMissing);
     }
 
     // 10: every entry in walk order.
@@ -189,13 +183,13 @@ std::filesystem::path verifyPayload(const Product& product, const std::filesyste
 
         // 10.1-10.3: the entry itself is not resolved.
         std::string entryPath = folder.canonical + "/" + entry.name;
-        if (!entryPath.starts_with(rootPrefix)) throw InstallError(invalidPath);
+        if (!entryPath.starts_with(rootPrefix)) throw InstallError(messages::invalidPath);
         std::string relative = entryPath.substr(rootPrefix.size());
         std::string relativeNfc = folder.relative.empty() ? nfc(entry.name) : folder.relativeNfc + "/" + nfc(entry.name);
 
         // 10.4: passed over, though a folder so named is still entered.
         if (!ignoredName(entry.name)) {
-            if (!safeRelative(relative)) throw InstallError(invalidPath);  // 10.5
+            if (!safeRelative(relative)) throw InstallError(messages::invalidPath);  // 10.5
             const FileAttributes attributes = fm->attributes(path);      // 10.6
             if (attributes.type == FileType::symlink) {                   // 10.7
                 checkSymbolicLink(path, entryPath, folder, relativeNfc, rootPrefixNfc, expected);
@@ -218,8 +212,8 @@ std::filesystem::path verifyPayload(const Product& product, const std::filesyste
     }
 
     // 11: whatever the manifest lists but the walk did not find.
-    if (expected.filesFound != expected.files.size()) throw InstallError(incomplete);
-    if (expected.linksFound != expected.links.size()) throw InstallError(incomplete);
+    if (expected.filesFound != expected.files.size()) throw InstallError(messages::incomplete);
+    if (expected.linksFound != expected.links.size()) throw InstallError(messages::incomplete);
 
     return payloadRoot;  // 12
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/product.h"
+#include "core/product.h"
 
 #include <filesystem>
 

@@ -15,10 +15,11 @@ struct RunningApplication {
     std::optional<std::string> localizedName;
 };
 
-// No display to show a dialog on.
+// No display to show a dialog on. The entry point tells the user so in
+// its own words.
 class DisplayUnavailable : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    DisplayUnavailable() : std::runtime_error("no display to show a dialog on") {}
 };
 
 class Desktop {
@@ -27,9 +28,10 @@ public:
     // Makes the program an ordinary foreground application that can own dialogs.
     virtual void activate() = 0;
     // Shows a modal information dialog in front of everything else: `title`
-    // as its heading, `body` below it, buttons "OK" or "Installieren" then
-    // "Abbrechen". True exactly when the first button was chosen.
-    virtual bool alert(const std::string& title, const std::string& body, bool installButton) = 0;
+    // as its heading, `body` below it, and `buttons` in order, the first one
+    // the default. True exactly when the first button was chosen; Escape and
+    // closing the window count as any other button.
+    virtual bool alert(const std::string& title, const std::string& body, const std::vector<std::string>& buttons) = 0;
     // The applications of the current user, in the order the system lists them.
     virtual std::vector<RunningApplication> runningApplications() = 0;
 };
@@ -38,7 +40,7 @@ public:
 class GtkDesktop final : public Desktop {
 public:
     void activate() override;
-    bool alert(const std::string& title, const std::string& body, bool installButton) override;
+    bool alert(const std::string& title, const std::string& body, const std::vector<std::string>& buttons) override;
     std::vector<RunningApplication> runningApplications() override;
 };
 

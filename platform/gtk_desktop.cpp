@@ -13,13 +13,12 @@ Desktop* desktop = nullptr;
 namespace {
 
 constexpr int firstButton = 1;
-constexpr int secondButton = 2;
 
 void openToolkit()
 {
     static bool ready = false;
     if (ready) return;
-    if (!gtk_init_check(nullptr, nullptr)) throw DisplayUnavailable("Es ist keine Anzeige verfügbar, um die Dialoge des Installers zu zeigen.");
+    if (!gtk_init_check(nullptr, nullptr)) throw DisplayUnavailable();
     ready = true;
 }
 
@@ -75,19 +74,15 @@ void GtkDesktop::activate()
     openToolkit();
 }
 
-bool GtkDesktop::alert(const std::string& title, const std::string& body, bool installButton)
+bool GtkDesktop::alert(const std::string& title, const std::string& body, const std::vector<std::string>& buttons)
 {
     openToolkit();
     GtkWidget* dialog = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_INFO, GTK_BUTTONS_NONE, "%s",
                                                title.c_str());
     gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(dialog), "%s", body.c_str());
     gtk_window_set_title(GTK_WINDOW(dialog), title.c_str());
-    if (installButton) {
-        gtk_dialog_add_button(GTK_DIALOG(dialog), "Installieren", firstButton);
-        gtk_dialog_add_button(GTK_DIALOG(dialog), "Abbrechen", secondButton);
-    } else {
-        gtk_dialog_add_button(GTK_DIALOG(dialog), "OK", firstButton);
-    }
+    int response = firstButton;
+    for (const std::string& button : buttons) gtk_dialog_add_button(GTK_DIALOG(dialog), button.c_str(), response++);
     gtk_dialog_set_default_response(GTK_DIALOG(dialog), firstButton);
     gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
     gtk_window_set_keep_above(GTK_WINDOW(dialog), TRUE);
@@ -96,8 +91,8 @@ bool GtkDesktop::alert(const std::string& title, const std::string& body, bool i
     gtk_window_present(GTK_WINDOW(dialog));
 
     // Escape and closing the window answer GTK_RESPONSE_DELETE_EVENT, which
-    // counts like "Abbrechen".
-    int response = gtk_dialog_run(GTK_DIALOG(dialog));
+    // is not the first button.
+    response = gtk_dialog_run(GTK_DIALOG(dialog));
     gtk_widget_destroy(dialog);
     while (gtk_events_pending()) gtk_main_iteration();
     return response == firstButton;

@@ -1,6 +1,7 @@
 #include "products/geoweave.h"
 
-#include "app/install_error.h"
+#include "core/install_error.h"
+#include "core/messages.h"
 #include "fileops/file_helpers.h"
 #include "fileops/process.h"
 #include "payload/paths.h"
@@ -58,9 +59,7 @@ SearchPath collectSearchPath(RunContext& ctx)
         addEntries(searchPath, ctx.previousLaunchdValue);
         if (const char* own = std::getenv("OFX_PLUGIN_PATH")) addEntries(searchPath, own);
         if (kb::exists(systemWideCopy)) {
-            throw InstallError("Es gibt bereits eine Geoweave-Kopie unter /Library/OFX/Plugins. Dieser "
-                               "Benutzer-Installer legt keine zweite aktive Kopie daneben an. Bitte die bestehende "
-                               "Installation zuerst sichern und ihre Verwendung klären.");
+            throw InstallError(messages::systemWideCopy);
         }
     }
     if (std::optional<std::string> earlier = earlierAgentSearchPath(ctx.launchAgentFile)) addEntries(searchPath, *earlier);
@@ -74,8 +73,7 @@ void checkOtherCopies(const SearchPath& searchPath, const std::filesystem::path&
         std::filesystem::path candidate = std::filesystem::path(expand(entry, home)) / bundleName;
         if (!kb::exists(candidate)) continue;
         if (canonicalPath(candidate) != canonicalPath(destination)) {
-            throw InstallError("Ein anderer OFX-Suchordner enthält bereits Geoweave. Bitte nur eine aktive "
-                               "Geoweave-Kopie behalten und die bisherige Installation sichern.");
+            throw InstallError(messages::otherSearchFolderCopy);
         }
     }
 }

@@ -1,6 +1,7 @@
 #include "products/huecraft.h"
 
-#include "app/install_error.h"
+#include "core/install_error.h"
+#include "core/messages.h"
 #include "fileops/file_helpers.h"
 #include "platform/file_manager.h"
 #include "products/huecraft_settings.h"
@@ -13,12 +14,6 @@ namespace kb {
 namespace {
 
 using std::filesystem::path;
-
-const char* const lutNotAbsoluteMessage =
-    "Der vorhandene LUT-Ordner ist kein absoluter Pfad. Einstellungen wurden nicht verändert.";
-const char* const lutNotWritableMessage =
-    "Der vorhandene LUT-Ordner ist nicht schreibbar. Bitte die Ordnerrechte prüfen oder einen eigenen "
-    "LUT-Ordner in Huecraft einrichten. Bestehende Einstellungen bleiben erhalten.";
 
 // The script and the two language files, installed side by side from the
 // runtime's "resolve" folder, in this order.
@@ -37,7 +32,7 @@ path chooseLutFolder(const nlohmann::json& settings, const RunContext& ctx)
         if (!value.empty()) {
             std::string expanded = expand(value, ctx.home);
             if (!expanded.starts_with('/') || expanded.find('\0') != std::string::npos) {
-                throw InstallError(lutNotAbsoluteMessage);
+                throw InstallError(messages::lutNotAbsolute);
             }
             return expanded;
         }
@@ -55,7 +50,7 @@ void installHuecraft(RunContext& ctx)
     // Nothing below changes anything until every check has passed.
     nlohmann::json settings = readSettings(settingsFile);
     const path lutFolder = chooseLutFolder(settings, ctx);
-    if (!writableAncestor(lutFolder)) throw InstallError(lutNotWritableMessage);
+    if (!writableAncestor(lutFolder)) throw InstallError(messages::lutNotWritable);
 
     const path script = ctx.applicationSupport / "Blackmagic Design" / "DaVinci Resolve" / "Fusion" / "Scripts" /
                         "Color" / "Huecraft_Vireo.py";

@@ -1,6 +1,7 @@
 #include "products/huecraft_settings.h"
 
-#include "app/install_error.h"
+#include "core/install_error.h"
+#include "core/messages.h"
 #include "fileops/file_helpers.h"
 #include "platform/file_manager.h"
 
@@ -13,10 +14,6 @@
 namespace kb {
 
 namespace {
-
-const char* const unreadableMessage =
-    "Die vorhandenen Huecraft-Einstellungen sind unlesbar. Sie wurden nicht verändert. "
-    "Bitte die JSON-Datei zuerst reparieren.";
 
 // Deeper nesting than this cannot be written back without risking the
 // stack, and no settings file the script reads comes near it.
@@ -105,7 +102,7 @@ bool noSettingsFile(const std::filesystem::path& file)
     try {
         return !itemAt(file);
     } catch (const std::system_error&) {
-        throw InstallError(unreadableMessage);
+        throw InstallError(messages::settingsUnreadable);
     }
 }
 
@@ -115,7 +112,7 @@ json parseSettings(std::string_view text)
 {
     SettingsBuilder builder;
     if (!json::sax_parse(text.begin(), text.end(), &builder) || !builder.root().is_object()) {
-        throw InstallError(unreadableMessage);
+        throw InstallError(messages::settingsUnreadable);
     }
     return std::move(builder.root());
 }
@@ -127,7 +124,7 @@ json readSettings(const std::filesystem::path& file)
     try {
         text = readFile(file);
     } catch (const std::exception&) {
-        throw InstallError(unreadableMessage);
+        throw InstallError(messages::settingsUnreadable);
     }
     return parseSettings(text);
 }

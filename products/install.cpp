@@ -1,6 +1,7 @@
 #include "products/install.h"
 
-#include "app/install_error.h"
+#include "core/install_error.h"
+#include "core/messages.h"
 #include "fileops/file_helpers.h"
 #include "platform/file_manager.h"
 #include "products/launchd_restore.h"
@@ -63,7 +64,7 @@ nlohmann::json runInstallation(const RecipeBook& recipes, const Product& product
 
     try {
         const auto recipe = recipes.find(product.id);
-        if (recipe == recipes.end()) throw InstallError("Unbekanntes Produkt.");
+        if (recipe == recipes.end()) throw InstallError(messages::unknownProduct);
         recipe->second(context);
         fm->writeAtomically(backupFolder / "INSTALLATION.json", jsonData(result));
     } catch (...) {
@@ -71,10 +72,7 @@ nlohmann::json runInstallation(const RecipeBook& recipes, const Product& product
         const std::vector<std::string> unrestored = transaction.rollback();
         if (context.launchdChanged) restoreLaunchd(context);
         if (unrestored.empty()) std::rethrow_exception(failure);
-        throw InstallError(
-            "Installation abgebrochen. Einige Dateien konnten nicht automatisch wiederhergestellt werden. "
-            "Die Sicherung liegt hier: "
-            + backupFolder.native());
+        throw InstallError(messages::notRestored(backupFolder.native()));
     }
     return result;
 }

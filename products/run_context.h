@@ -1,7 +1,7 @@
 #pragma once
 // What the install frame hands to a product's recipe.
 
-#include "app/product.h"
+#include "core/product.h"
 #include "fileops/transaction.h"
 
 #include <filesystem>

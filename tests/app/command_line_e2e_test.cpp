@@ -1,7 +1,7 @@
 // The real installer program, copied into temporary bundles and run as a
 // user would: the command line, the descriptor and the test folder.
 
-#include "app/product.h"
+#include "core/product.h"
 #include "platform/posix_file_manager.h"
 #include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"

@@ -1,7 +1,7 @@
 // Real GTK dialogs on a virtual X server: the dialog function through a
 // small program, and the installer's own dialogs through the real program.
 
-#include "app/product.h"
+#include "core/product.h"
 #include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tree_snapshot.h"

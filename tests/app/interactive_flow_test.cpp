@@ -2,7 +2,7 @@
 // check, the confirmation, the closing text, and whole runs of the
 // installer in this process.
 
-#include "app/install_error.h"
+#include "core/install_error.h"
 #include "app/installer_main.h"
 #include "app/interactive_flow.h"
 #include "platform/launcher.h"

@@ -1,5 +1,5 @@
-#include "app/install_error.h"
-#include "app/product.h"
+#include "core/install_error.h"
+#include "core/product.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

@@ -1,6 +1,6 @@
 // The command runner with the real launcher, running real system programs.
 
-#include "app/install_error.h"
+#include "core/install_error.h"
 #include "fileops/process.h"
 #include "platform/launcher.h"
 #include "tests/support/scoped_environment.h"

@@ -1,5 +1,5 @@
 #include "payload/paths.h"
-#include "payload/unicode_nfc.h"
+#include "core/unicode.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>

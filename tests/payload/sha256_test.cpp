@@ -1,4 +1,4 @@
-#include "app/install_error.h"
+#include "core/install_error.h"
 #include "payload/sha256.h"
 #include "platform/posix_file_manager.h"
 #include "tests/support/fault_injecting_file_manager.h"

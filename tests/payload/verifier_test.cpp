@@ -1,6 +1,6 @@
 // verifyPayload on real archives unpacked by the bundle's real ditto stand-in.
 
-#include "app/install_error.h"
+#include "core/install_error.h"
 #include "payload/verifier.h"
 #include "platform/launcher.h"
 #include "platform/posix_file_manager.h"

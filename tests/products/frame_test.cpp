@@ -2,7 +2,7 @@
 // install record, and the failure rule (rollback, launchd restore, the
 // triggering error or the leftovers message).
 
-#include "app/install_error.h"
+#include "core/install_error.h"
 #include "fileops/file_helpers.h"
 #include "platform/launcher.h"
 #include "platform/posix_file_manager.h"

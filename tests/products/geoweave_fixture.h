@@ -3,7 +3,7 @@
 // fresh temporary folder; the install frame run with the geoweave recipe on
 // them, with a recording launcher answering in place of launchctl.
 
-#include "app/product.h"
+#include "core/product.h"
 #include "platform/launcher.h"
 #include "platform/posix_file_manager.h"
 #include "platform/resource.h"

@@ -2,7 +2,7 @@
 // A home, a payload and a scratch folder in a fresh temporary folder, and the
 // install frame run with the huecraft recipe on them, as the installer does.
 
-#include "app/product.h"
+#include "core/product.h"
 #include "platform/posix_file_manager.h"
 #include "products/huecraft.h"
 #include "products/run_context.h"

@@ -1,6 +1,6 @@
 #include "products/huecraft_settings.h"
 
-#include "app/install_error.h"
+#include "core/install_error.h"
 #include "fileops/file_helpers.h"
 #include "platform/posix_file_manager.h"
 #include "tests/support/temp_dir.h"

@@ -6,8 +6,8 @@
 // still work, never loses an old item, and reports the error the install
 // frame's rule names.
 
-#include "app/install_error.h"
-#include "app/product.h"
+#include "core/install_error.h"
+#include "core/product.h"
 #include "platform/posix_file_manager.h"
 #include "platform/resource.h"
 #include "products/install.h"

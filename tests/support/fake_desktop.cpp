@@ -9,8 +9,9 @@ void FakeDesktop::activate()
     calls_.push_back("activate");
 }
 
-bool FakeDesktop::alert(const std::string& title, const std::string& body, bool installButton)
+bool FakeDesktop::alert(const std::string& title, const std::string& body, const std::vector<std::string>& buttons)
 {
+    const bool installButton = buttons.size() == 2;
     calls_.push_back("alert: " + title);
     alerts_.push_back({title, body, installButton});
     if (answers_.empty()) {

@@ -25,7 +25,7 @@ public:
     void setRunningApplications(std::vector<RunningApplication> applications) { running_ = std::move(applications); }
 
     void activate() override;
-    bool alert(const std::string& title, const std::string& body, bool installButton) override;
+    bool alert(const std::string& title, const std::string& body, const std::vector<std::string>& buttons) override;
     std::vector<RunningApplication> runningApplications() override;
 
     const std::vector<ShownAlert>& alerts() const { return alerts_; }

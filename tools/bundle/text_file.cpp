@@ -1,26 +1,12 @@
 #include "tools/bundle/text_file.h"
 
-#include <utf8proc.h>
+#include "core/unicode.h"
 
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 
 namespace kb::bundle {
-
-bool validUtf8(std::string_view text)
-{
-    auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
-    auto left = static_cast<utf8proc_ssize_t>(text.size());
-    while (left > 0) {
-        utf8proc_int32_t codepoint = 0;
-        utf8proc_ssize_t used = utf8proc_iterate(bytes, left, &codepoint);
-        if (used <= 0) return false;
-        bytes += used;
-        left -= used;
-    }
-    return true;
-}
 
 void requireUtf8(std::string_view text, const std::string& what)
 {

@@ -7,9 +7,6 @@
 
 namespace kb::bundle {
 
-// Whether `text` is valid UTF-8 (JSON holds nothing else).
-bool validUtf8(std::string_view text);
-
 // Throws std::runtime_error naming `what` unless `text` is valid UTF-8.
 void requireUtf8(std::string_view text, const std::string& what);
 

@@ -1,4 +1,4 @@
-#include "app/product.h"
+#include "core/product.h"
 
 #include <nlohmann/json.hpp>
 

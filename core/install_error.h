@@ -4,12 +4,13 @@
 
 #include <exception>
 #include <string>
+#include <string_view>
 
 namespace kb {
 
 class InstallError : public std::exception {
 public:
-    explicit InstallError(std::string message) : message_(std::move(message)) {}
+    explicit InstallError(std::string_view message) : message_(message) {}
     const std::string& message() const noexcept { return message_; }
     const char* what() const noexcept override { return message_.c_str(); }
 

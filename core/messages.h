@@ -1,0 +1,106 @@
+#pragma once
+// Every text the installer shows or reports, in one place. The code and the
+// tests both use these, so a text is changed here and nowhere else.
+
+#include <string>
+#include <string_view>
+
+namespace kb::messages {
+
+// The entry point and the command line.
+inline constexpr std::string_view failureTitle = "Installation abgebrochen";
+inline constexpr std::string_view failurePrefix = "Installation abgebrochen: ";
+inline constexpr std::string_view usage = "Unterstützt: --verify-payload oder --test-home <markierter Testordner>.";
+inline constexpr std::string_view testHomeRefused =
+    "Der Test benötigt einen getrennten, ausdrücklich markierten Testordner.";
+inline constexpr std::string_view unknownError = "Unbekannter Fehler.";
+inline constexpr std::string_view noDisplay =
+    "Es ist keine Anzeige verfügbar, um die Dialoge des Installers zu zeigen.";
+inline std::string resourceFolderMissing(const std::string& executable)
+{
+    return "Der Ressourcenordner des Installers fehlt (erwartet unter Contents/Resources im Programmpaket von \""
+           + executable + "\").";
+}
+
+// The dialogs of an interactive run.
+inline constexpr std::string_view okButton = "OK";
+inline constexpr std::string_view installButton = "Installieren";
+inline constexpr std::string_view cancelButton = "Abbrechen";
+inline constexpr std::string_view resolveRunningTitle = "Resolve bitte beenden";
+inline constexpr std::string_view resolveRunningBody =
+    "Beende DaVinci Resolve regulär und öffne den Installer danach erneut. Es wurden keine Dateien installiert.";
+inline std::string confirmationTitle(const std::string& name, const std::string& version)
+{
+    return name + " " + version + " installieren";
+}
+inline std::string confirmationBody(const std::string& productMessage)
+{
+    return productMessage
+           + "\n\nVorhandene Dateien werden gesichert. Deine Einstellungen und eigenen Daten bleiben erhalten. "
+             "Der Installer benötigt keine Administratorrechte.";
+}
+inline std::string installedTitle(const std::string& name) { return name + " ist installiert"; }
+inline std::string backupLine(const std::string& backupDirectory) { return "\n\nSicherung: " + backupDirectory; }
+
+// Checking the payload.
+inline constexpr std::string_view damagedArchive =
+    "Das Installationspaket ist beschädigt. Bitte erneut vollständig entpacken.";
+inline constexpr std::string_view contentMissing = "Paketinhalt fehlt.";
+inline constexpr std::string_view invalidPath = "Ungültiger Paketpfad.";
+inline constexpr std::string_view invalidLink = "Ungültige Dateiverknüpfung im Paket.";
+inline constexpr std::string_view incomplete = "Das Paket ist unvollständig.";
+inline std::string checkFailed(const std::string& relative)
+{
+    return "Die Paketprüfung ist fehlgeschlagen: " + relative;
+}
+
+// Running a system tool.
+inline std::string systemStepFailed(const std::string& tool, int status)
+{
+    return "Ein Systemschritt ist fehlgeschlagen (" + tool + ", Code " + std::to_string(status)
+           + "). Die Installation wird zurückgesetzt.";
+}
+
+// The install frame.
+inline constexpr std::string_view unknownProduct = "Unbekanntes Produkt.";
+inline std::string notRestored(const std::string& backupFolder)
+{
+    return "Installation abgebrochen. Einige Dateien konnten nicht automatisch wiederhergestellt werden. "
+           "Die Sicherung liegt hier: "
+           + backupFolder;
+}
+
+// The colour-script product.
+inline constexpr std::string_view settingsUnreadable =
+    "Die vorhandenen Huecraft-Einstellungen sind unlesbar. Sie wurden nicht verändert. "
+    "Bitte die JSON-Datei zuerst reparieren.";
+inline constexpr std::string_view lutNotAbsolute =
+    "Der vorhandene LUT-Ordner ist kein absoluter Pfad. Einstellungen wurden nicht verändert.";
+inline constexpr std::string_view lutNotWritable =
+    "Der vorhandene LUT-Ordner ist nicht schreibbar. Bitte die Ordnerrechte prüfen oder einen eigenen "
+    "LUT-Ordner in Huecraft einrichten. Bestehende Einstellungen bleiben erhalten.";
+inline std::string huecraftClosing(const std::string& lutDirectory)
+{
+    return "Resolve neu starten, dann Arbeitsbereich → Skripte → Color → Huecraft_Vireo.\n\n"
+           "Prüfe in Resolve unter Einstellungen → Farbmanagement → Lookup Tables, ob dieser LUT-Ordner "
+           "registriert ist:\n"
+           + lutDirectory
+           + "\n\nFalls nötig hinzufügen und die Listen aktualisieren. KI-Verbindungen richtest du im "
+             "Huecraft-Dialog mit deinem eigenen Konto ein. Für Video-Quelldateien werden zusätzlich ffmpeg "
+             "und ffprobe benötigt; Bilder und Resolve-Standbildexport funktionieren mit der mitgelieferten "
+             "Laufzeit.";
+}
+
+// The OFX plug-in product.
+inline constexpr std::string_view systemWideCopy =
+    "Es gibt bereits eine Geoweave-Kopie unter /Library/OFX/Plugins. Dieser Benutzer-Installer legt keine "
+    "zweite aktive Kopie daneben an. Bitte die bestehende Installation zuerst sichern und ihre Verwendung klären.";
+inline constexpr std::string_view otherSearchFolderCopy =
+    "Ein anderer OFX-Suchordner enthält bereits Geoweave. Bitte nur eine aktive Geoweave-Kopie behalten und "
+    "die bisherige Installation sichern.";
+inline constexpr std::string_view geoweaveClosing =
+    "Resolve neu starten. In Fusion Geoweave hinzufügen und mit MediaOut verbinden.\n\n"
+    "Plugin, Karten, Schriften und Importlaufzeit sind vollständig enthalten. Neue Online-Suchen und "
+    "Kartenabrufe benötigen Internet. Eigene Routen- und Kartenordner wurden nicht verändert.";
+
+}  // namespace kb::messages
