@@ -82,6 +82,9 @@ public:
 // The process-wide file manager, set by the entry point before anything else.
 extern FileManager* fm;
 
+// The file manager of the system the program runs on.
+std::unique_ptr<FileManager> makeSystemFileManager();
+
 // Reads a whole file through `fm`.
 std::string readFile(const Path& path);
 

@@ -346,6 +346,11 @@ Path PosixFileManager::homeDirectory()
     throwSystemError(ENOENT, "find the home folder of user", std::to_string(::getuid()));
 }
 
+std::unique_ptr<FileManager> makeSystemFileManager()
+{
+    return std::make_unique<PosixFileManager>();
+}
+
 Path PosixFileManager::temporaryDirectory()
 {
     if (const char* tmp = std::getenv("TMPDIR"); tmp && tmp[0] == '/') return tmp;
