@@ -8,10 +8,10 @@
 #include "platform/desktop.h"
 #include "platform/file_manager.h"
 #include "platform/launcher.h"
-#include "platform/posix_file_manager.h"
 #include "platform/resource.h"
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -27,8 +27,8 @@ void reportOnStandardError(const std::string& description)
 
 int main(int argc, char** argv)
 {
-    static kb::PosixFileManager fileManager;
-    kb::fm = &fileManager;
+    static const std::unique_ptr<kb::FileManager> fileManager = kb::makeSystemFileManager();
+    kb::fm = fileManager.get();
 
     std::filesystem::path executable = kb::runningExecutable();
     std::optional<std::filesystem::path> resources = kb::resourceFolderOf(executable);
@@ -38,10 +38,10 @@ int main(int argc, char** argv)
     }
     kb::resource = *resources;
 
-    static kb::PosixLauncher processLauncher;
-    kb::launcher = &processLauncher;
-    static kb::GtkDesktop gtkDesktop;
-    kb::desktop = &gtkDesktop;
+    static const std::unique_ptr<kb::Launcher> processLauncher = kb::makeSystemLauncher();
+    kb::launcher = processLauncher.get();
+    static const std::unique_ptr<kb::Desktop> systemDesktop = kb::makeSystemDesktop();
+    kb::desktop = systemDesktop.get();
 
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     std::string description;

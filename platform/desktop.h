@@ -3,6 +3,9 @@
 // application, modal message dialogs, and the list of running applications.
 // A seam, so flow tests can answer dialogs from a script.
 
+#include "platform/scoped_service.h"
+
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -36,29 +39,11 @@ public:
     virtual std::vector<RunningApplication> runningApplications() = 0;
 };
 
-// The GTK 3 desktop used on Linux.
-class GtkDesktop final : public Desktop {
-public:
-    void activate() override;
-    bool alert(const std::string& title, const std::string& body, const std::vector<std::string>& buttons) override;
-    std::vector<RunningApplication> runningApplications() override;
-};
-
-// The processes of the current user, each named by its program file's full
-// name (not the kernel's shortened one) and without a bundle identifier.
-std::vector<RunningApplication> linuxRunningApplications();
-
+// The process-wide desktop, set by the entry point.
 extern Desktop* desktop;
 
-class ScopedDesktop {
-public:
-    explicit ScopedDesktop(Desktop& replacement) : previous_(desktop) { desktop = &replacement; }
-    ~ScopedDesktop() { desktop = previous_; }
-    ScopedDesktop(const ScopedDesktop&) = delete;
-    ScopedDesktop& operator=(const ScopedDesktop&) = delete;
-
-private:
-    Desktop* previous_;
-};
+// The desktop of the system the program runs on. Making it opens no
+// display yet; activate() and alert() do.
+std::unique_ptr<Desktop> makeSystemDesktop();
 
 }  // namespace kb

@@ -4,8 +4,6 @@
 
 namespace kb {
 
-FileManager* fm = nullptr;
-
 std::string readFile(const Path& path)
 {
     std::unique_ptr<InputFile> file = fm->openForReading(path);

@@ -5,6 +5,8 @@
 // so tests can put a fake or a fault-injecting implementation in its place.
 // Errors are std::system_error carrying the errno and the path involved.
 
+#include "platform/scoped_service.h"
+
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
@@ -88,16 +90,5 @@ std::unique_ptr<FileManager> makeSystemFileManager();
 // Reads a whole file through `fm`.
 std::string readFile(const Path& path);
 
-// Puts `replacement` in place of `fm` for the lifetime of the guard.
-class ScopedFileManager {
-public:
-    explicit ScopedFileManager(FileManager& replacement) : previous_(fm) { fm = &replacement; }
-    ~ScopedFileManager() { fm = previous_; }
-    ScopedFileManager(const ScopedFileManager&) = delete;
-    ScopedFileManager& operator=(const ScopedFileManager&) = delete;
-
-private:
-    FileManager* previous_;
-};
 
 }  // namespace kb

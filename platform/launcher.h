@@ -2,7 +2,10 @@
 // Starting another program: the seam behind the command runner, so tests can
 // answer in place of a real tool.
 
+#include "platform/scoped_service.h"
+
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,23 +25,10 @@ public:
     virtual LaunchResult run(const std::filesystem::path& executable, const std::vector<std::string>& arguments) = 0;
 };
 
-class PosixLauncher final : public Launcher {
-public:
-    LaunchResult run(const std::filesystem::path& executable, const std::vector<std::string>& arguments) override;
-};
-
 // The process-wide launcher, set by the entry point.
 extern Launcher* launcher;
 
-class ScopedLauncher {
-public:
-    explicit ScopedLauncher(Launcher& replacement) : previous_(launcher) { launcher = &replacement; }
-    ~ScopedLauncher() { launcher = previous_; }
-    ScopedLauncher(const ScopedLauncher&) = delete;
-    ScopedLauncher& operator=(const ScopedLauncher&) = delete;
-
-private:
-    Launcher* previous_;
-};
+// The launcher of the system the program runs on.
+std::unique_ptr<Launcher> makeSystemLauncher();
 
 }  // namespace kb

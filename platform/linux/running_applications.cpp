@@ -1,4 +1,4 @@
-#include "platform/desktop.h"
+#include "platform/linux/running_applications.h"
 
 #include <dirent.h>
 #include <sys/stat.h>

@@ -1,26 +1,16 @@
 #include "platform/random_uuid.h"
 
-#include <sys/random.h>
+#include "platform/posix/system_calls.h"
 
 #include <array>
-#include <cerrno>
 #include <cstdint>
-#include <system_error>
 
 namespace kb {
 
 std::string randomUUID()
 {
     std::array<std::uint8_t, 16> bytes{};
-    std::size_t filled = 0;
-    while (filled < bytes.size()) {
-        ssize_t got = getrandom(bytes.data() + filled, bytes.size() - filled, 0);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            throw std::system_error(errno, std::generic_category(), "cannot read random bytes");
-        }
-        filled += static_cast<std::size_t>(got);
-    }
+    system_calls::randomBytes(bytes);
     bytes[6] = static_cast<std::uint8_t>((bytes[6] & 0x0F) | 0x40);  // version 4
     bytes[8] = static_cast<std::uint8_t>((bytes[8] & 0x3F) | 0x80);  // RFC 4122 variant
 

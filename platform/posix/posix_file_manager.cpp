@@ -1,5 +1,6 @@
-#include "platform/posix_file_manager.h"
+#include "platform/posix/posix_file_manager.h"
 
+#include "platform/posix/system_calls.h"
 #include "platform/random_uuid.h"
 #include "platform/system_error.h"
 #include "platform/unique_fd.h"
@@ -7,7 +8,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
-#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -69,36 +69,9 @@ std::vector<RawEntry> listEntries(int dirFd, const Path& shown)
     return entries;
 }
 
-void copyFileData(int in, int out, const Path& from, const Path& to)
-{
-    // copy_file_range keeps the bytes inside the kernel; sendfile and then a
-    // plain loop are the fall-backs for file systems that refuse it.
-    bool tryRange = true;
-    for (;;) {
-        ssize_t copied = -1;
-        if (tryRange) {
-            copied = ::copy_file_range(in, nullptr, out, nullptr, std::size_t{1} << 30, 0);
-            if (copied < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)) {
-                tryRange = false;
-                continue;
-            }
-        } else {
-            copied = ::sendfile(out, in, nullptr, std::size_t{1} << 30);
-        }
-        if (copied < 0) {
-            if (errno == EINTR) continue;
-            int error = errno;
-            // Tell a failing read from a failing write by the side that refuses.
-            if (error == EIO || error == EBADF) throwSystemError(error, "read", from);
-            throwSystemError(error, "write", to);
-        }
-        if (copied == 0) return;
-    }
-}
-
 void keepTimes(int fd, const struct stat& st, const Path& to)
 {
-    std::array<timespec, 2> times{st.st_atim, st.st_mtim};
+    std::array<timespec, 2> times = system_calls::accessAndModificationTimes(st);
     if (::futimens(fd, times.data()) != 0) throwErrno("set times of", to);
 }
 
@@ -119,7 +92,7 @@ void copyAt(int fromDir, const char* fromName, const Path& from, int toDir, cons
             target.resize(target.size() * 2);
         }
         if (::symlinkat(target.c_str(), toDir, toName) != 0) throwErrno("create link", to);
-        std::array<timespec, 2> times{st.st_atim, st.st_mtim};
+        std::array<timespec, 2> times = system_calls::accessAndModificationTimes(st);
         ::utimensat(toDir, toName, times.data(), AT_SYMLINK_NOFOLLOW);  // cosmetic only
         return;
     }
@@ -129,7 +102,7 @@ void copyAt(int fromDir, const char* fromName, const Path& from, int toDir, cons
         if (!in) throwErrno("open", from);
         UniqueFd out(::openat(toDir, toName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (!out) throwErrno("create", to);
-        copyFileData(in.get(), out.get(), from, to);
+        system_calls::copyBytes(in.get(), out.get(), from, to);
         if (::fchmod(out.get(), st.st_mode & 07777) != 0) throwErrno("set permissions of", to);
         keepTimes(out.get(), st, to);
         return;
@@ -230,21 +203,12 @@ void PosixFileManager::copyItem(const Path& from, const Path& to)
 
 void PosixFileManager::moveItem(const Path& from, const Path& to)
 {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return;
-    if (errno != EINVAL && errno != ENOSYS) throwErrno("move", from);
-    // A file system without RENAME_NOREPLACE: check, then rename.
-    struct stat st {};
-    if (::lstat(to.c_str(), &st) == 0) throwSystemError(EEXIST, "move onto", to);
-    if (::rename(from.c_str(), to.c_str()) != 0) throwErrno("move", from);
+    system_calls::renameWithoutReplacing(from, to);
 }
 
 void PosixFileManager::exchangeItems(const Path& a, const Path& b)
 {
-    if (::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE) == 0) return;
-    // A kernel or file system without the swap (EINVAL for two siblings)
-    // says so in the one way callers can recognise.
-    if (errno == EINVAL || errno == ENOSYS) throwSystemError(EOPNOTSUPP, "exchange", a);
-    throwErrno("exchange", a);
+    system_calls::exchange(a, b);
 }
 
 void PosixFileManager::removeItem(const Path& path)
@@ -346,15 +310,14 @@ Path PosixFileManager::homeDirectory()
     throwSystemError(ENOENT, "find the home folder of user", std::to_string(::getuid()));
 }
 
+Path PosixFileManager::temporaryDirectory()
+{
+    return system_calls::temporaryFolder();
+}
+
 std::unique_ptr<FileManager> makeSystemFileManager()
 {
     return std::make_unique<PosixFileManager>();
-}
-
-Path PosixFileManager::temporaryDirectory()
-{
-    if (const char* tmp = std::getenv("TMPDIR"); tmp && tmp[0] == '/') return tmp;
-    return "/tmp";
 }
 
 }  // namespace kb

@@ -1,9 +1,8 @@
-#include "platform/launcher.h"
+#include "platform/posix/posix_launcher.h"
 
+#include "platform/posix/system_calls.h"
 #include "platform/system_error.h"
-#include "platform/unique_fd.h"
 
-#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,8 +12,6 @@
 extern char** environ;
 
 namespace kb {
-
-Launcher* launcher = nullptr;
 
 namespace {
 
@@ -34,10 +31,7 @@ private:
 
 LaunchResult PosixLauncher::run(const std::filesystem::path& executable, const std::vector<std::string>& arguments)
 {
-    std::array<int, 2> ends{};
-    if (::pipe2(ends.data(), O_CLOEXEC) != 0) throwErrno("create a pipe for", executable);
-    UniqueFd readEnd(ends[0]);
-    UniqueFd writeEnd(ends[1]);
+    auto [readEnd, writeEnd] = system_calls::closeOnExecPipe(executable);
 
     // One pipe for both streams keeps their order as the child wrote them.
     SpawnActions actions;
@@ -79,6 +73,11 @@ LaunchResult PosixLauncher::run(const std::filesystem::path& executable, const s
         result.status = 255;
     }
     return result;
+}
+
+std::unique_ptr<Launcher> makeSystemLauncher()
+{
+    return std::make_unique<PosixLauncher>();
 }
 
 }  // namespace kb

@@ -1,4 +1,8 @@
+// The desktop on Linux: GTK 3 dialogs and the running programs from /proc.
+
 #include "platform/desktop.h"
+
+#include "platform/linux/running_applications.h"
 
 #include <gtk/gtk.h>
 
@@ -7,8 +11,6 @@
 #include <string>
 
 namespace kb {
-
-Desktop* desktop = nullptr;
 
 namespace {
 
@@ -67,12 +69,12 @@ gboolean logShownTexts(GtkWidget* dialog, GdkEvent*, gpointer)
     return FALSE;
 }
 
-}  // namespace
-
-void GtkDesktop::activate()
-{
-    openToolkit();
-}
+class GtkDesktop final : public Desktop {
+public:
+    void activate() override { openToolkit(); }
+    bool alert(const std::string& title, const std::string& body, const std::vector<std::string>& buttons) override;
+    std::vector<RunningApplication> runningApplications() override { return linuxRunningApplications(); }
+};
 
 bool GtkDesktop::alert(const std::string& title, const std::string& body, const std::vector<std::string>& buttons)
 {
@@ -98,9 +100,11 @@ bool GtkDesktop::alert(const std::string& title, const std::string& body, const 
     return response == firstButton;
 }
 
-std::vector<RunningApplication> GtkDesktop::runningApplications()
+}  // namespace
+
+std::unique_ptr<Desktop> makeSystemDesktop()
 {
-    return linuxRunningApplications();
+    return std::make_unique<GtkDesktop>();
 }
 
 }  // namespace kb

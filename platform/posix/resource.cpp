@@ -2,11 +2,7 @@
 
 #include <sys/stat.h>
 
-#include <system_error>
-
 namespace kb {
-
-std::filesystem::path resource;
 
 std::optional<std::filesystem::path> resourceFolderOf(const std::filesystem::path& executable)
 {
@@ -17,14 +13,6 @@ std::optional<std::filesystem::path> resourceFolderOf(const std::filesystem::pat
     struct stat st {};
     if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
     return folder;
-}
-
-std::filesystem::path runningExecutable()
-{
-    std::error_code error;
-    std::filesystem::path path = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error) return {};
-    return path;
 }
 
 }  // namespace kb

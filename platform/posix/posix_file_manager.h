@@ -1,5 +1,5 @@
 #pragma once
-// The real file manager on POSIX systems.
+// The real file manager on POSIX systems (Linux and macOS).
 
 #include "platform/file_manager.h"
 

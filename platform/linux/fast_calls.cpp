@@ -1,0 +1,84 @@
+// The Linux versions of the calls in platform/posix/system_calls.h that have
+// a portable fall-back: renameat2, copy_file_range, getrandom and pipe2.
+
+#include "platform/posix/system_calls.h"
+
+#include "platform/system_error.h"
+
+#include <fcntl.h>
+#include <stdio.h>  // renameat2
+#include <sys/random.h>
+#include <sys/sendfile.h>
+#include <unistd.h>
+
+#include <system_error>
+
+namespace kb::system_calls {
+
+void renameWithoutReplacing(const Path& from, const Path& to)
+{
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return;
+    if (errno != EINVAL && errno != ENOSYS) throwErrno("move", from);
+    // A file system without RENAME_NOREPLACE: check, then rename.
+    struct stat st {};
+    if (::lstat(to.c_str(), &st) == 0) throwSystemError(EEXIST, "move onto", to);
+    if (::rename(from.c_str(), to.c_str()) != 0) throwErrno("move", from);
+}
+
+void exchange(const Path& a, const Path& b)
+{
+    if (::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE) == 0) return;
+    // A kernel or file system without the swap (EINVAL for two siblings)
+    // says so in the one way callers can recognise.
+    if (errno == EINVAL || errno == ENOSYS) throwSystemError(EOPNOTSUPP, "exchange", a);
+    throwErrno("exchange", a);
+}
+
+void copyBytes(int in, int out, const Path& from, const Path& to)
+{
+    // copy_file_range keeps the bytes inside the kernel; sendfile is the
+    // fall-back for file systems that refuse it.
+    bool tryRange = true;
+    for (;;) {
+        ssize_t copied = -1;
+        if (tryRange) {
+            copied = ::copy_file_range(in, nullptr, out, nullptr, std::size_t{1} << 30, 0);
+            if (copied < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)) {
+                tryRange = false;
+                continue;
+            }
+        } else {
+            copied = ::sendfile(out, in, nullptr, std::size_t{1} << 30);
+        }
+        if (copied < 0) {
+            if (errno == EINTR) continue;
+            int error = errno;
+            // Tell a failing read from a failing write by the side that refuses.
+            if (error == EIO || error == EBADF) throwSystemError(error, "read", from);
+            throwSystemError(error, "write", to);
+        }
+        if (copied == 0) return;
+    }
+}
+
+void randomBytes(std::span<std::uint8_t> bytes)
+{
+    std::size_t filled = 0;
+    while (filled < bytes.size()) {
+        ssize_t got = ::getrandom(bytes.data() + filled, bytes.size() - filled, 0);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            throw std::system_error(errno, std::generic_category(), "cannot read random bytes");
+        }
+        filled += static_cast<std::size_t>(got);
+    }
+}
+
+std::array<UniqueFd, 2> closeOnExecPipe(const Path& program)
+{
+    std::array<int, 2> ends{};
+    if (::pipe2(ends.data(), O_CLOEXEC) != 0) throwErrno("create a pipe for", program);
+    return {UniqueFd(ends[0]), UniqueFd(ends[1])};
+}
+
+}  // namespace kb::system_calls

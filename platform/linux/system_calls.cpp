@@ -1,0 +1,36 @@
+// The Linux versions of the calls in platform/posix/system_calls.h that no
+// portable code can answer, and the running program's own path.
+
+#include "platform/posix/system_calls.h"
+
+#include "platform/resource.h"
+
+#include <cstdlib>
+#include <system_error>
+
+namespace kb {
+
+namespace system_calls {
+
+std::array<timespec, 2> accessAndModificationTimes(const struct stat& st)
+{
+    return {st.st_atim, st.st_mtim};
+}
+
+Path temporaryFolder()
+{
+    if (const char* tmp = std::getenv("TMPDIR"); tmp && tmp[0] == '/') return tmp;
+    return "/tmp";
+}
+
+}  // namespace system_calls
+
+std::filesystem::path runningExecutable()
+{
+    std::error_code error;
+    std::filesystem::path path = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error) return {};
+    return path;
+}
+
+}  // namespace kb

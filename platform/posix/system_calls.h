@@ -1,0 +1,49 @@
+#pragma once
+// The few calls the shared POSIX code needs that each system answers its own
+// way. The Linux versions are in platform/linux/; a build with KB_PORTABLE
+// takes the first five from platform/posix/portable_calls.cpp instead, which
+// any POSIX system (macOS too) has. Errors are thrown as by the file manager.
+
+#include "platform/unique_fd.h"
+
+#include <sys/stat.h>
+#include <time.h>
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <span>
+
+namespace kb::system_calls {
+
+using Path = std::filesystem::path;
+
+// Renames `from` to `to`, failing with EEXIST when `to` exists (even an
+// empty folder, which rename(2) would replace).
+void renameWithoutReplacing(const Path& from, const Path& to);
+
+// Swaps two existing items in one step; EOPNOTSUPP where the system or the
+// file system cannot.
+void exchange(const Path& a, const Path& b);
+
+// Copies the bytes of `in` from its offset to its end into `out`; a failure
+// names `from` when reading failed and `to` when writing did.
+void copyBytes(int in, int out, const Path& from, const Path& to);
+
+// Fills `bytes` from the system's random source.
+void randomBytes(std::span<std::uint8_t> bytes);
+
+// A pipe whose two ends (read, write) are closed in started programs; a
+// failure names `program`, the one the pipe is for.
+std::array<UniqueFd, 2> closeOnExecPipe(const Path& program);
+
+// The access and modification times of `st`, as futimens(2) takes them.
+std::array<timespec, 2> accessAndModificationTimes(const struct stat& st);
+
+// The per-user folder for temporary files.
+Path temporaryFolder();
+
+// runningExecutable() of platform/resource.h is the last system-specific
+// call; it lives beside these in each system's folder.
+
+}  // namespace kb::system_calls
