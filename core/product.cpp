@@ -4,6 +4,18 @@
 
 namespace kb {
 
+std::string encodeProduct(const Product& product)
+{
+    nlohmann::ordered_json json;
+    json["id"] = product.id;
+    json["name"] = product.name;
+    json["version"] = product.version;
+    json["payloadRoot"] = product.payloadRoot;
+    json["payloadSHA256"] = product.payloadSHA256;
+    json["message"] = product.message;
+    return json.dump(2) + "\n";
+}
+
 Product decodeProduct(std::string_view text)
 {
     const nlohmann::json json = nlohmann::json::parse(text);

@@ -240,6 +240,16 @@ void from_json(const json& json, PayloadManifest& manifest)
     manifest = std::move(decoded);
 }
 
+std::string encodeManifest(const PayloadManifest& manifest)
+{
+    json document = {{"files", json::object()}, {"symlinks", json::object()}};
+    for (const auto& [path, entry] : manifest.files) {
+        document["files"][path] = {{"sha256", entry.sha256}, {"size", entry.size}};
+    }
+    for (const auto& [path, target] : manifest.symlinks) document["symlinks"][path] = target;
+    return document.dump(2) + "\n";
+}
+
 std::optional<PayloadManifest> decodeManifestStreaming(std::string_view text)
 {
     StreamingDecoder decoder;

@@ -37,6 +37,11 @@ struct PayloadManifest {
 void from_json(const nlohmann::json& json, FileEntry& entry);
 void from_json(const nlohmann::json& json, PayloadManifest& manifest);
 
+// The manifest text the bundle tool writes: pretty-printed with an indent of
+// 2, keys sorted, a line feed at the end. Texts that are not UTF-8 are
+// refused with the JSON library's own error.
+std::string encodeManifest(const PayloadManifest& manifest);
+
 // Parses and decodes a whole manifest text.
 PayloadManifest decodeManifest(std::string_view text);
 

@@ -70,4 +70,9 @@ bool safeRelative(std::string_view path)
     return true;
 }
 
+bool ignoredName(std::string_view name)
+{
+    return name.starts_with("._") || name == ".DS_Store";
+}
+
 }  // namespace kb

@@ -1,5 +1,5 @@
 #pragma once
-// Path rules the verifier rests on.
+// Path rules the verifier and the bundle tool rest on.
 
 #include <filesystem>
 #include <optional>
@@ -25,5 +25,10 @@ std::string standardizedPath(const std::filesystem::path& path);
 // Whether a relative path stays below its folder: not empty, not absolute,
 // and no ".." piece.
 bool safeRelative(std::string_view path);
+
+// Finder's metadata files ("._" followed by anything, and ".DS_Store"): the
+// bundle tool leaves them out and the verifier passes them over, at every
+// depth.
+bool ignoredName(std::string_view name);
 
 }  // namespace kb

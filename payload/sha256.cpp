@@ -5,10 +5,7 @@
 #include <openssl/evp.h>
 
 #include <array>
-#include <cstddef>
-#include <memory>
 #include <new>
-#include <span>
 #include <stdexcept>
 
 namespace kb {
@@ -17,20 +14,24 @@ namespace {
 
 constexpr std::size_t pieceSize = 0x100000;  // 1,048,576 bytes
 
-struct DigestContextDeleter {
-    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
-};
-using DigestContext = std::unique_ptr<EVP_MD_CTX, DigestContextDeleter>;
-
 struct DigestMethodDeleter {
     void operator()(EVP_MD* method) const { EVP_MD_free(method); }
 };
 using DigestMethod = std::unique_ptr<EVP_MD, DigestMethodDeleter>;
 
-// OpenSSL failing on SHA-256 means a broken library, not a broken file.
 void check(int ok, const char* step)
 {
     if (ok != 1) throw std::runtime_error(std::string("SHA-256: ") + step + " failed");
+}
+
+// The implementation is looked up once per thread: OpenSSL would otherwise
+// search its providers again for every digest, which shows on payloads of
+// many small files.
+const EVP_MD* digestMethod()
+{
+    thread_local const DigestMethod method(EVP_MD_fetch(nullptr, "SHA256", nullptr));
+    if (!method) throw std::runtime_error("SHA-256: OpenSSL has no implementation");
+    return method.get();
 }
 
 // One read buffer for the whole process (the installer has one thread; the
@@ -41,39 +42,37 @@ std::span<std::byte> readBuffer()
     return {buffer.get(), pieceSize};
 }
 
-// The implementation is looked up once: OpenSSL would otherwise search its
-// providers again for every file, which shows on payloads of many small files.
-// The context is kept too; initialising it again resets it.
-EVP_MD_CTX* digestContext()
-{
-    thread_local const DigestMethod method(EVP_MD_fetch(nullptr, "SHA256", nullptr));
-    thread_local const DigestContext context(EVP_MD_CTX_new());
-    if (!method) throw std::runtime_error("SHA-256: OpenSSL has no implementation");
-    if (!context) throw std::bad_alloc();
-    check(EVP_DigestInit_ex(context.get(), method.get(), nullptr), "init");
-    return context.get();
-}
-
 }  // namespace
 
-std::string sha256(const std::filesystem::path& path)
+void Sha256::ContextDeleter::operator()(evp_md_ctx_st* context) const
 {
-    // Opening first: a missing file fails before anything else has happened.
-    std::unique_ptr<InputFile> file = fm->openForReading(path);
+    EVP_MD_CTX_free(context);
+}
 
-    EVP_MD_CTX* context = digestContext();
+Sha256::Sha256() : context_(EVP_MD_CTX_new())
+{
+    if (!context_) throw std::bad_alloc();
+    restart();
+}
 
-    const std::span<std::byte> buffer = readBuffer();
-    for (;;) {
-        const std::size_t got = file->read(buffer);  // a read error leaves, closing the file
-        if (got == 0) break;
-        check(EVP_DigestUpdate(context, buffer.data(), got), "update");
-    }
+Sha256::~Sha256() = default;
 
+void Sha256::restart()
+{
+    check(EVP_DigestInit_ex(context_.get(), digestMethod(), nullptr), "init");
+}
+
+void Sha256::add(std::span<const std::byte> bytes)
+{
+    check(EVP_DigestUpdate(context_.get(), bytes.data(), bytes.size()), "update");
+}
+
+std::string Sha256::finish()
+{
     std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
     unsigned int length = 0;
-    check(EVP_DigestFinal_ex(context, digest.data(), &length), "final");
-    file.reset();  // closing errors are not reported
+    check(EVP_DigestFinal_ex(context_.get(), digest.data(), &length), "final");
+    restart();
 
     static constexpr char hex[] = "0123456789abcdef";
     std::string text(std::size_t{length} * 2, '0');
@@ -82,6 +81,34 @@ std::string sha256(const std::filesystem::path& path)
         text[2 * i + 1] = hex[digest[i] & 0x0f];
     }
     return text;
+}
+
+std::string sha256(const std::filesystem::path& path)
+{
+    return sha256(path, {});
+}
+
+std::string sha256(const std::filesystem::path& path,
+                   const std::function<void(std::span<const std::byte>)>& onPiece)
+{
+    // Opening first: a missing file fails before anything else has happened.
+    std::unique_ptr<InputFile> file = fm->openForReading(path);
+
+    // One context per thread, kept from file to file; a digest that an
+    // earlier error left half done is dropped first.
+    thread_local Sha256 digest;
+    digest.restart();
+
+    const std::span<std::byte> buffer = readBuffer();
+    for (;;) {
+        const std::size_t got = file->read(buffer);  // a read error leaves, closing the file
+        if (got == 0) break;
+        const std::span<const std::byte> piece = buffer.first(got);
+        digest.add(piece);
+        if (onPiece) onPiece(piece);
+    }
+    file.reset();  // closing errors are not reported
+    return digest.finish();
 }
 
 }  // namespace kb

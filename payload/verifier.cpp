@@ -2,19 +2,18 @@
 
 #include "core/install_error.h"
 #include "core/messages.h"
+#include "core/unicode.h"
 #include "fileops/file_helpers.h"
 #include "fileops/process.h"
+#include "payload/link_rule.h"
 #include "payload/manifest.h"
 #include "payload/paths.h"
 #include "payload/sha256.h"
-#include "core/unicode.h"
 #include "platform/file_manager.h"
 #include "platform/resource.h"
 #include "platform/system_tools.h"
 
-#include <optional>
 #include <string>
-#include <string_view>
 #include <system_error>
 #include <unordered_map>
 #include <utility>
@@ -23,12 +22,6 @@
 namespace kb {
 
 namespace {
-
-// Names the walk passes over wherever they lie (Finder's metadata files).
-bool ignoredName(std::string_view name)
-{
-    return name.starts_with("._") || name == ".DS_Store";
-}
 
 // The manifest with every text that is compared, keys included, in NFC, so
 // plain string equality honours Unicode canonical equivalence. Keys that are
@@ -73,15 +66,48 @@ struct Expected {
         }
         return std::move(text);
     }
+
+    // Counts an entry as found the first time the walk meets it.
+    template <class Entry>
+    static void markFound(Entry& entry, std::size_t& count)
+    {
+        if (entry.found) return;
+        entry.found = true;
+        ++count;
+    }
+
+    // Whatever the manifest lists but the walk did not find.
+    void requireAllFound() const
+    {
+        if (filesFound != files.size() || linksFound != links.size()) throw InstallError(messages::incomplete);
+    }
 };
 
-// Where the target text of a link that cannot be resolved leads: the text
-// taken against the link's own (canonical) folder, or as it stands when it is
-// absolute, with "." and ".." folded on the text alone.
-std::string danglingDestination(const std::string& canonicalFolder, const std::string& target)
+// The archive's own digest against the descriptor's, before anything is
+// written.
+void checkArchiveDigest(const Path& archive, const Product& product)
 {
-    if (target.starts_with('/')) return standardizedPath(target);
-    return standardizedPath(canonicalFolder + "/" + target);
+    if (sha256(archive) != nfc(product.payloadSHA256)) throw InstallError(messages::damagedArchive);
+}
+
+// A private folder, and the archive unpacked into it by the bundle's ditto.
+void unpackArchive(const Path& archive, const Path& unpackFolder)
+{
+    makeDir(unpackFolder, true);
+    process(systemTool("ditto"), {"--norsrc", "-x", "-k", archive.native(), unpackFolder.native()}, true);
+}
+
+// A root that resolves outside the unpack folder (named with "..", absolute,
+// or reached through a link the archive holds) is not the payload's and is
+// never walked; nor is one whose name holds a NUL, which the platform would
+// cut short there, so that every path below it named the root again.
+void requireRootInUnpackFolder(const Product& product, const std::string& canonicalRoot, const Path& unpackFolder)
+{
+    const std::string canonicalUnpack = canonicalPath(unpackFolder);
+    if (product.payloadRoot.find('\0') != std::string::npos ||
+        (canonicalRoot != canonicalUnpack && !canonicalRoot.starts_with(canonicalUnpack + "/"))) {
+        throw InstallError(messages::contentMissing);
+    }
 }
 
 // One folder of the walk with the entries not yet visited. Its canonical
@@ -97,125 +123,127 @@ struct Folder {
     std::size_t next = 0;
 };
 
-void checkSymbolicLink(const Path& path, const std::string& entryPath, const Folder& folder,
-                       const std::string& relativeNfc, const std::string& rootPrefixNfc, Expected& expected)
-{
-    auto listed = expected.links.find(relativeNfc);
-    if (listed == expected.links.end()) throw InstallError(messages::invalidLink);
-
-    const std::string target = fm->destinationOfSymbolicLink(path);
-    if (nfc(target) != listed->second.target) throw InstallError(messages::invalidLink);
-
-    // A link that resolves is judged by its real destination (every further
-    // link followed); one that does not by where its text leads.
-    const std::optional<std::string> resolved = resolvedPath(entryPath);
-    const std::string destination = resolved ? *resolved : danglingDestination(folder.canonical, target);
-    if (!nfc(destination).starts_with(rootPrefixNfc)) throw InstallError(messages::invalidLink);
-
-    if (!listed->second.found) {
-        listed->second.found = true;
-        ++expected.linksFound;
+// The walk over the unpacked payload, checking every entry against the
+// manifest on the way: depth first, each folder before its contents,
+// siblings in name order. Links are checked and never followed.
+class PayloadWalk {
+public:
+    PayloadWalk(const Path& root, const std::string& canonicalRoot, Expected& expected)
+        : rootPrefix_(canonicalRoot + "/"), links_(root, canonicalRoot), expected_(expected)
+    {
+        // A root that cannot be listed (a file, a link, nothing) holds no payload.
+        try {
+            folders_.push_back({root, canonicalRoot, {}, {}, fm->contentsOfDirectory(root)});
+        } catch (const std::system_error&) {
+            throw InstallError(messages::contentMissing);
+        }
     }
-}
 
-void checkRegularFile(const Path& path, std::uint64_t size, const std::string& relative,
-                      const std::string& relativeNfc, Expected& expected)
-{
-    auto listed = expected.files.find(relativeNfc);
-    if (listed == expected.files.end()) throw InstallError(messages::checkFailed(relative));
-    if (size != listed->second.entry.size) throw InstallError(messages::checkFailed(relative));
-    if (sha256(path) != listed->second.entry.sha256) throw InstallError(messages::checkFailed(relative));
-
-    if (!listed->second.found) {
-        listed->second.found = true;
-        ++expected.filesFound;
+    void run()
+    {
+        while (!folders_.empty()) {
+            Folder& folder = folders_.back();
+            if (folder.next == folder.entries.size()) {
+                folders_.pop_back();
+                continue;
+            }
+            visit(folder, folder.entries[folder.next++]);
+        }
     }
-}
+
+private:
+    // Checks one entry and, for a real folder, puts it on the walk (after
+    // which `folder` and `entry` are no longer used).
+    void visit(const Folder& folder, const DirectoryEntry& entry)
+    {
+        // The entry itself is not resolved: its canonical path is its folder's and its name.
+        std::string entryPath = folder.canonical + "/" + entry.name;
+        if (!entryPath.starts_with(rootPrefix_)) throw InstallError(messages::invalidPath);
+        std::string relative = entryPath.substr(rootPrefix_.size());
+        std::string relativeNfc =
+            folder.relative.empty() ? nfc(entry.name) : folder.relativeNfc + "/" + nfc(entry.name);
+        Path path = folder.path / entry.name;
+
+        // Finder's files are passed over, though a folder so named is still entered.
+        if (!ignoredName(entry.name)) check(path, relative, relativeNfc);
+        if (entry.type == FileType::directory) {
+            descend(std::move(path), std::move(entryPath), std::move(relative), std::move(relativeNfc));
+        }
+    }
+
+    // Folders and special files hold nothing to examine.
+    void check(const Path& path, const std::string& relative, const std::string& relativeNfc)
+    {
+        if (!safeRelative(relative)) throw InstallError(messages::invalidPath);
+        const FileAttributes attributes = fm->attributes(path);
+        if (attributes.type == FileType::symlink) {
+            checkSymbolicLink(path, relative, relativeNfc);
+        } else if (attributes.type == FileType::regular) {
+            checkRegularFile(path, attributes.size, relative, relativeNfc);
+        }
+    }
+
+    // Listed with the same text (in NFC), and leading inside the payload root.
+    void checkSymbolicLink(const Path& path, const std::string& relative, const std::string& relativeNfc)
+    {
+        auto listed = expected_.links.find(relativeNfc);
+        if (listed == expected_.links.end()) throw InstallError(messages::invalidLink);
+        const std::string target = fm->destinationOfSymbolicLink(path);
+        if (nfc(target) != listed->second.target) throw InstallError(messages::invalidLink);
+        if (links_.judge(relative, target) != LinkVerdict::inside) throw InstallError(messages::invalidLink);
+        Expected::markFound(listed->second, expected_.linksFound);
+    }
+
+    // Listed with the same size and digest; the size is compared first, so a
+    // file of the wrong size is never read.
+    void checkRegularFile(const Path& path, std::uint64_t size, const std::string& relative,
+                          const std::string& relativeNfc)
+    {
+        auto listed = expected_.files.find(relativeNfc);
+        if (listed == expected_.files.end()) throw InstallError(messages::checkFailed(relative));
+        if (size != listed->second.entry.size) throw InstallError(messages::checkFailed(relative));
+        if (sha256(path) != listed->second.entry.sha256) throw InstallError(messages::checkFailed(relative));
+        Expected::markFound(listed->second, expected_.filesFound);
+    }
+
+    // A folder that cannot be listed is passed over.
+    void descend(Path path, std::string canonical, std::string relative, std::string relativeNfc)
+    {
+        std::vector<DirectoryEntry> entries;
+        try {
+            entries = fm->contentsOfDirectory(path);
+        } catch (const std::system_error&) {
+            return;
+        }
+        folders_.push_back(
+            {std::move(path), std::move(canonical), std::move(relative), std::move(relativeNfc), std::move(entries)});
+    }
+
+    const std::string rootPrefix_;  // the canonical root and "/": every entry's canonical path begins with it
+    const LinkRule links_;
+    Expected& expected_;
+    std::vector<Folder> folders_;
+};
 
 }  // namespace
 
 std::filesystem::path verifyPayload(const Product& product, const std::filesystem::path& unpackFolder)
 {
-    // 1-3: the archive's own digest, before anything is written.
-    const std::filesystem::path archive = resource / "payload.zip";
-    if (sha256(archive) != nfc(product.payloadSHA256)) throw InstallError(messages::damagedArchive);
+    const Path archive = resource / "payload.zip";
+    checkArchiveDigest(archive, product);
+    unpackArchive(archive, unpackFolder);
 
-    // 4-5: a private folder, and the archive unpacked into it.
-    makeDir(unpackFolder, true);
-    process(systemTool("ditto"), {"--norsrc", "-x", "-k", archive.native(), unpackFolder.native()}, true);
-
-    // 6: the payload root as built, and the canonical prefix every entry must have.
-    const std::filesystem::path payloadRoot = unpackFolder / product.payloadRoot;
+    // The payload root as built, which is what is returned, and its canonical path.
+    const Path payloadRoot = unpackFolder / product.payloadRoot;
     const std::string canonicalRoot = canonicalPath(payloadRoot);
-    const std::string rootPrefix = canonicalRoot + "/";
-    const std::string rootPrefixNfc = nfc(rootPrefix);
 
-    // 7-8: the manifest from the resource folder, never from the payload.
+    // The manifest from the resource folder, never from the payload.
     Expected expected(readManifest(resource / "payload-manifest.json"));
 
-    // 9: depth first, each folder before its contents, siblings in name
-    // order; links are reported and never followed. A root that resolves
-    // outside the unpack folder (named with "..", absolute, or reached
-    // through a link the archive holds) is not the payload's and is never
-    // walked; nor is one whose name holds a NUL, which the platform would cut
-    // short there, so that every path below it named the root again.
-    const std::string canonicalUnpack = canonicalPath(unpackFolder);
-    if (product.payloadRoot.find('\0') != std::string::npos ||
-        (canonicalRoot != canonicalUnpack && !canonicalRoot.starts_with(canonicalUnpack + "/"))) {
-        throw InstallError(messages::contentMissing);
-    }
-    std::vector<Folder> walk;
-    try {
-        walk.push_back({payloadRoot, canonicalRoot, {}, {}, fm->contentsOfDirectory(payloadRoot)});
-    } catch (const std::system_error&) {
-        throw InstallError(messages::contentMissing);
-    }
-
-    // 10: every entry in walk order.
-    while (!walk.empty()) {
-        Folder& folder = walk.back();
-        if (folder.next == folder.entries.size()) {
-            walk.pop_back();
-            continue;
-        }
-        const DirectoryEntry& entry = folder.entries[folder.next++];
-        const Path path = folder.path / entry.name;
-
-        // 10.1-10.3: the entry itself is not resolved.
-        std::string entryPath = folder.canonical + "/" + entry.name;
-        if (!entryPath.starts_with(rootPrefix)) throw InstallError(messages::invalidPath);
-        std::string relative = entryPath.substr(rootPrefix.size());
-        std::string relativeNfc = folder.relative.empty() ? nfc(entry.name) : folder.relativeNfc + "/" + nfc(entry.name);
-
-        // 10.4: passed over, though a folder so named is still entered.
-        if (!ignoredName(entry.name)) {
-            if (!safeRelative(relative)) throw InstallError(messages::invalidPath);  // 10.5
-            const FileAttributes attributes = fm->attributes(path);      // 10.6
-            if (attributes.type == FileType::symlink) {                   // 10.7
-                checkSymbolicLink(path, entryPath, folder, relativeNfc, rootPrefixNfc, expected);
-            } else if (attributes.type == FileType::regular) {            // 10.8
-                checkRegularFile(path, attributes.size, relative, relativeNfc, expected);
-            }
-            // 10.9: folders and special files: nothing to examine.
-        }
-
-        // Descend into real folders only; one that cannot be listed is passed over.
-        if (entry.type == FileType::directory) {
-            std::vector<DirectoryEntry> entries;
-            try {
-                entries = fm->contentsOfDirectory(path);
-            } catch (const std::system_error&) {
-                continue;
-            }
-            walk.push_back({path, std::move(entryPath), std::move(relative), std::move(relativeNfc), std::move(entries)});
-        }
-    }
-
-    // 11: whatever the manifest lists but the walk did not find.
-    if (expected.filesFound != expected.files.size()) throw InstallError(messages::incomplete);
-    if (expected.linksFound != expected.links.size()) throw InstallError(messages::incomplete);
-
-    return payloadRoot;  // 12
+    requireRootInUnpackFolder(product, canonicalRoot, unpackFolder);
+    PayloadWalk(payloadRoot, canonicalRoot, expected).run();
+    expected.requireAllFound();
+    return payloadRoot;
 }
 
 }  // namespace kb

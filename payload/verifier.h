@@ -11,11 +11,10 @@ namespace kb {
 // the manifest. Unpacks into `unpackFolder` (created private) and returns the
 // payload root inside it, as built (not resolved).
 //
-// A link whose target cannot be resolved is judged by where its target text
-// leads (taken against the link's canonical folder, or as it stands when
-// absolute, with "." and ".." folded on the text), not by the link's own
-// path; it is refused when that place is not strictly below the canonical
-// payload root, since once installed it would reach the user's own files.
+// A link must be listed with its text and lead strictly below the canonical
+// payload root by the rule in payload/link_rule.h, the root's canonical path
+// given: once installed, a link leading elsewhere would reach the user's own
+// files.
 //
 // A payload root that does not resolve to the unpack folder or a place below
 // it (a root named with "..", an absolute one, or one reached through a link

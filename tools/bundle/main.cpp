@@ -1,15 +1,21 @@
 // kestrelbay-bundle: the vendor's tool that turns the empty installer and a
 // payload folder into a product installer (see usage()).
 
+#include "platform/file_manager.h"
 #include "tools/bundle/make_bundle.h"
 #include "tools/bundle/options.h"
 
 #include <clocale>
 #include <exception>
 #include <iostream>
+#include <memory>
 
 int main(int argc, char** argv)
 {
+    // The digests and the link rule read the payload through the file manager.
+    const std::unique_ptr<kb::FileManager> files = kb::makeSystemFileManager();
+    kb::fm = files.get();
+
     // Member names go through the archive library's character conversion,
     // which keeps UTF-8 names intact only under a UTF-8 locale.
     if (!std::setlocale(LC_CTYPE, "C.UTF-8")) std::setlocale(LC_CTYPE, "");

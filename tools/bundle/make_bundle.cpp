@@ -1,7 +1,8 @@
 #include "tools/bundle/make_bundle.h"
 
-#include "tools/bundle/descriptors.h"
-#include "tools/bundle/digest.h"
+#include "core/product.h"
+#include "payload/manifest.h"
+#include "payload/sha256.h"
 #include "tools/bundle/payload_tree.h"
 #include "tools/bundle/text_file.h"
 #include "tools/bundle/zip_writer.h"
@@ -85,9 +86,14 @@ void makeBundle(const BundleOptions& options)
     const fs::path resources = staging.path / "Contents/Resources";
     const fs::path archive = resources / "payload.zip";
     fs::remove(archive);
-    const auto files = writePayloadZip(options.payload, rootName, items, archive, options.compression);
-    writeText(resources / "payload-manifest.json", manifestJson(items, files));
-    writeText(resources / "product.json", productJson(options, rootName, fileSha256(archive)));
+    PayloadManifest manifest;
+    manifest.files = writePayloadZip(options.payload, rootName, items, archive, options.compression);
+    for (const PayloadItem& item : items) {
+        if (item.kind == PayloadItem::Kind::link) manifest.symlinks.emplace(item.relative, item.linkTarget);
+    }
+    writeText(resources / "payload-manifest.json", encodeManifest(manifest));
+    const Product product{options.id, options.name, options.version, rootName, sha256(archive), options.message};
+    writeText(resources / "product.json", encodeProduct(product));
 
     fs::remove_all(output);
     fs::rename(staging.path, output);

@@ -1,6 +1,7 @@
 #include "tools/bundle/payload_tree.h"
 
-#include "tools/bundle/link_check.h"
+#include "payload/link_rule.h"
+#include "payload/paths.h"
 #include "tools/bundle/text_file.h"
 
 #include <sys/stat.h>
@@ -20,7 +21,26 @@ struct stat lstatOrThrow(const std::filesystem::path& path)
     return info;
 }
 
-void scanFolder(const std::filesystem::path& root, const std::filesystem::path& folder, const std::string& prefix,
+// Refuses a link that would not lead inside the payload once it is unpacked
+// on another machine: the rule is resolved on the names alone, so that it
+// cannot depend on what lies outside the payload on this machine or the
+// user's.
+void requireLinkInside(const LinkRule& rule, const std::string& relative, const std::string& target)
+{
+    const std::string shown = "link \"" + relative + "\" -> \"" + target + "\"";
+    switch (rule.judge(relative, target)) {
+    case LinkVerdict::inside: return;
+    case LinkVerdict::noTarget: throw std::runtime_error(shown + " has no target");
+    case LinkVerdict::absolute: throw std::runtime_error(shown + " is absolute and leaves the payload root");
+    case LinkVerdict::leaves: throw std::runtime_error(shown + " leaves the payload root");
+    case LinkVerdict::leavesThroughLink:
+        throw std::runtime_error(shown + " leads through a link that leaves the payload root");
+    case LinkVerdict::loop: throw std::runtime_error(shown + " runs into a loop of links");
+    case LinkVerdict::root: throw std::runtime_error(shown + " leads to the payload root itself");
+    }
+}
+
+void scanFolder(const LinkRule& rule, const std::filesystem::path& folder, const std::string& prefix,
                 std::vector<PayloadItem>& items)
 {
     std::vector<std::string> names;
@@ -42,7 +62,7 @@ void scanFolder(const std::filesystem::path& root, const std::filesystem::path& 
         if (S_ISDIR(info.st_mode)) {
             item.kind = PayloadItem::Kind::folder;
             items.push_back(item);
-            scanFolder(root, path, relative, items);
+            scanFolder(rule, path, relative, items);
         } else if (S_ISREG(info.st_mode)) {
             item.kind = PayloadItem::Kind::file;
             items.push_back(item);
@@ -50,7 +70,7 @@ void scanFolder(const std::filesystem::path& root, const std::filesystem::path& 
             item.kind = PayloadItem::Kind::link;
             item.linkTarget = std::filesystem::read_symlink(path).native();
             requireUtf8(item.linkTarget, "the target of link \"" + relative + "\"");
-            requireLinkInside(root, relative, item.linkTarget);
+            requireLinkInside(rule, relative, item.linkTarget);
             items.push_back(item);
         } else {
             throw std::runtime_error("\"" + relative +
@@ -62,17 +82,13 @@ void scanFolder(const std::filesystem::path& root, const std::filesystem::path& 
 
 }  // namespace
 
-bool ignoredName(const std::string& name)
-{
-    return name.starts_with("._") || name == ".DS_Store";
-}
-
 std::vector<PayloadItem> scanPayload(const std::filesystem::path& root)
 {
     const struct stat info = lstatOrThrow(root);
     if (!S_ISDIR(info.st_mode)) throw std::runtime_error("the payload \"" + root.native() + "\" is not a folder");
+    const LinkRule rule(root);
     std::vector<PayloadItem> items;
-    scanFolder(root, root, "", items);
+    scanFolder(rule, root, "", items);
     return items;
 }
 

@@ -16,16 +16,14 @@ struct PayloadItem {
     std::string linkTarget;  // a link's stored text
 };
 
-// Names the installer passes over and the bundle leaves out, at every depth.
-bool ignoredName(const std::string& name);
-
 // Every folder, file and link below `root` (not the root itself), each folder
 // before its contents, siblings in byte order of their names; ignored names
-// are left out with everything below them. Throws std::runtime_error for
-// anything the installer's verification would refuse or that a ZIP archive
-// cannot carry: special files (FIFOs, sockets, devices), names or link texts
-// that are not UTF-8, and links that lead outside the payload root (see
-// linkStaysInside).
+// (payload/paths.h) are left out with everything below them. Throws
+// std::runtime_error for anything the installer's verification would refuse
+// or that a ZIP archive cannot carry: special files (FIFOs, sockets,
+// devices), names or link texts that are not UTF-8, and links that lead
+// outside the payload root by the link rule (payload/link_rule.h), applied
+// without knowing where the root will lie. Links are looked up through `fm`.
 std::vector<PayloadItem> scanPayload(const std::filesystem::path& root);
 
 }  // namespace kb::bundle

@@ -1,21 +1,21 @@
 #include "tools/bundle/zip_writer.h"
 
-#include "tools/bundle/digest.h"
+#include "payload/sha256.h"
 
 #include <archive.h>
 #include <archive_entry.h>
 #include <sys/stat.h>
 
-#include <fstream>
 #include <memory>
+#include <span>
 #include <stdexcept>
+#include <system_error>
 
 namespace kb::bundle {
 namespace {
 
 // 2020-01-01 00:00:00 UTC for every member, so that archives are reproducible.
 constexpr time_t memberTime = 1577836800;
-constexpr std::size_t bufferSize = 1 << 20;
 
 using WriterPtr = std::unique_ptr<archive, decltype(&archive_write_free)>;
 using EntryPtr = std::unique_ptr<archive_entry, decltype(&archive_entry_free)>;
@@ -44,11 +44,8 @@ void writeHeader(archive* writer, archive_entry* entry, const std::string& name)
     if (archive_write_header(writer, entry) < ARCHIVE_WARN) fail(writer, name);
 }
 
-FileFacts writeFile(archive* writer, const std::filesystem::path& path, const std::string& name,
-                    mode_t permissions, std::vector<char>& buffer)
+FileEntry writeFile(archive* writer, const std::filesystem::path& path, const std::string& name, mode_t permissions)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error("cannot read \"" + path.native() + "\"");
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) throw std::runtime_error("cannot read \"" + path.native() + "\"");
     const auto expected = static_cast<std::uint64_t>(info.st_size);
@@ -57,26 +54,28 @@ FileFacts writeFile(archive* writer, const std::filesystem::path& path, const st
     archive_entry_set_size(entry.get(), static_cast<la_int64_t>(expected));
     writeHeader(writer, entry.get(), name);
 
-    FileFacts facts;
-    Sha256 digest;
-    while (in) {
-        in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-        const auto got = static_cast<std::size_t>(in.gcount());
-        if (got == 0) break;
-        digest.add(buffer.data(), got);
-        facts.size += got;
-        if (facts.size > expected) break;
-        if (archive_write_data(writer, buffer.data(), got) < 0) fail(writer, name);
+    // One reading both digests the file and writes it into the archive.
+    FileEntry facts;
+    const auto changed = [&path] {
+        return std::runtime_error("\"" + path.native() + "\" changed while it was bundled");
+    };
+    const auto copy = [&](std::span<const std::byte> piece) {
+        facts.size += piece.size();
+        if (facts.size > expected) throw changed();
+        if (archive_write_data(writer, piece.data(), piece.size()) < 0) fail(writer, name);
+    };
+    try {
+        facts.sha256 = sha256(path, copy);
+    } catch (const std::system_error&) {
+        throw std::runtime_error("cannot read \"" + path.native() + "\"");
     }
-    if (in.bad()) throw std::runtime_error("cannot read \"" + path.native() + "\"");
-    if (facts.size != expected) throw std::runtime_error("\"" + path.native() + "\" changed while it was bundled");
-    facts.sha256 = digest.hex();
+    if (facts.size != expected) throw changed();
     return facts;
 }
 
 }  // namespace
 
-std::map<std::string, FileFacts> writePayloadZip(const std::filesystem::path& root, const std::string& rootName,
+std::map<std::string, FileEntry> writePayloadZip(const std::filesystem::path& root, const std::string& rootName,
                                                  const std::vector<PayloadItem>& items,
                                                  const std::filesystem::path& archivePath, Compression compression)
 {
@@ -94,8 +93,7 @@ std::map<std::string, FileFacts> writePayloadZip(const std::filesystem::path& ro
     }
 
     writeHeader(writer.get(), newEntry(rootName + "/", AE_IFDIR, 0755).get(), rootName);
-    std::map<std::string, FileFacts> files;
-    std::vector<char> buffer(bufferSize);
+    std::map<std::string, FileEntry> files;
     for (const PayloadItem& item : items) {
         const std::string name = rootName + "/" + item.relative;
         switch (item.kind) {
@@ -109,7 +107,7 @@ std::map<std::string, FileFacts> writePayloadZip(const std::filesystem::path& ro
             break;
         }
         case PayloadItem::Kind::file:
-            files[item.relative] = writeFile(writer.get(), root / item.relative, name, item.permissions, buffer);
+            files[item.relative] = writeFile(writer.get(), root / item.relative, name, item.permissions);
             break;
         }
     }

@@ -1,10 +1,10 @@
 #pragma once
 // Writing payload.zip.
 
+#include "payload/manifest.h"
 #include "tools/bundle/options.h"
 #include "tools/bundle/payload_tree.h"
 
-#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -12,18 +12,13 @@
 
 namespace kb::bundle {
 
-struct FileFacts {
-    std::string sha256;
-    std::uint64_t size = 0;
-};
-
 // Writes `items` (from scanPayload of `root`) to a new ZIP archive at
 // `archive`, each below one top folder named `rootName`: folders as folder
 // members, files with their permission bits, links as links holding their
 // target text. Every member gets the same time stamp and owner, so the same
-// tree always gives the same bytes. Each file is read once, and its digest
-// and size are returned, keyed by its relative path.
-std::map<std::string, FileFacts> writePayloadZip(const std::filesystem::path& root, const std::string& rootName,
+// tree always gives the same bytes. Each file is read once, through `fm`,
+// and its digest and size are returned, keyed by its relative path.
+std::map<std::string, FileEntry> writePayloadZip(const std::filesystem::path& root, const std::string& rootName,
                                                  const std::vector<PayloadItem>& items,
                                                  const std::filesystem::path& archive, Compression compression);
 
