@@ -2,6 +2,7 @@
 
 #include "app/dialogs.h"
 #include "core/messages.h"
+#include "products/recipe.h"
 #include "core/unicode.h"
 
 namespace kb {
@@ -40,8 +41,9 @@ std::string textOf(const nlohmann::json& result, const char* key)
 
 std::string closingText(const Product& product, const nlohmann::json& result)
 {
-    std::string text = product.id == "huecraft" ? messages::huecraftClosing(textOf(result, "lutDirectory"))
-                                                : std::string(messages::geoweaveClosing);
+    // Only a product the installer carries gets this far: install() refuses any other.
+    const std::unique_ptr<Recipe> recipe = makeRecipe(product.id);
+    const std::string text = recipe ? recipe->closingText(result) : std::string();
     return text + messages::backupLine(textOf(result, "backupDirectory"));
 }
 

@@ -19,7 +19,7 @@ bool confirmInstallation(const Product& product);
 // "davinci resolve", both in any letter case.
 bool resolveIsRunning(const std::vector<RunningApplication>& applications);
 
-// The body of the closing dialog: the product's next steps, then the backup line.
+// The body of the closing dialog: the recipe's next steps, then the backup line.
 std::string closingText(const Product& product, const nlohmann::json& result);
 
 // Tells the user the product is installed, what to do next and where the backup lies.

@@ -8,7 +8,7 @@
 
 #include "payload/sha256.h"
 #include "platform/file_manager.h"
-#include "platform/posix_file_manager.h"
+#include "platform/posix/posix_file_manager.h"
 
 #include <algorithm>
 #include <chrono>
@@ -28,7 +28,7 @@ int main(int argc, char** argv)
     const std::filesystem::path file = argv[1];
     const int passes = argc == 3 ? std::max(1, std::atoi(argv[2])) : 5;
     kb::PosixFileManager files;
-    kb::ScopedFileManager scoped(files);
+    kb::ScopedService scoped(kb::fm, files);
     try {
         const auto bytes = static_cast<double>(std::filesystem::file_size(file));
         std::string digest = kb::sha256(file);  // warms the page cache

@@ -50,26 +50,26 @@ std::optional<std::string> earlierAgentSearchPath(const std::filesystem::path& a
 
 }  // namespace
 
-SearchPath collectSearchPath(RunContext& ctx)
+SearchPath collectSearchPath(const RunContext& ctx, const std::filesystem::path& agentFile, std::string& launchdValue)
 {
     SearchPath searchPath;
-    ctx.previousLaunchdValue.clear();
+    launchdValue.clear();
     if (!ctx.testing) {
-        ctx.previousLaunchdValue = liveLaunchdValue();
-        addEntries(searchPath, ctx.previousLaunchdValue);
+        launchdValue = liveLaunchdValue();
+        addEntries(searchPath, launchdValue);
         if (const char* own = std::getenv("OFX_PLUGIN_PATH")) addEntries(searchPath, own);
         if (kb::exists(systemWideCopy)) {
             throw InstallError(messages::systemWideCopy);
         }
     }
-    if (std::optional<std::string> earlier = earlierAgentSearchPath(ctx.launchAgentFile)) addEntries(searchPath, *earlier);
+    if (std::optional<std::string> earlier = earlierAgentSearchPath(agentFile)) addEntries(searchPath, *earlier);
     return searchPath;
 }
 
 void checkOtherCopies(const SearchPath& searchPath, const std::filesystem::path& home,
                       const std::filesystem::path& destination)
 {
-    for (const std::string& entry : searchPath) {
+    for (const std::string& entry : searchPath.entries) {
         std::filesystem::path candidate = std::filesystem::path(expand(entry, home)) / bundleName;
         if (!kb::exists(candidate)) continue;
         if (canonicalPath(candidate) != canonicalPath(destination)) {
@@ -78,21 +78,46 @@ void checkOtherCopies(const SearchPath& searchPath, const std::filesystem::path&
     }
 }
 
-void installGeoweave(RunContext& ctx)
+namespace {
+
+class GeoweaveRecipe final : public Recipe {
+public:
+    void install(RunContext& ctx) override
+    {
+        agent_ = searchPathAgent(ctx.home);
+        const std::filesystem::path ofxFolder = ctx.home / "OFX";
+        const std::filesystem::path destination = ofxFolder / bundleName;
+
+        SearchPath searchPath = collectSearchPath(ctx, agent_.file, previousLaunchdValue_);
+        if (!ctx.testing) checkOtherCopies(searchPath, ctx.home, destination);
+        PreparedAgent prepared = prepareLaunchAgent(std::move(searchPath), ofxFolder, agent_.label, ctx.temp);
+
+        ctx.transaction.replace(ctx.payload / bundleName, destination, bundleName);
+        installAndLoadLaunchAgent(ctx, agent_, prepared, launchdChanged_);
+
+        ctx.result["plugin"] = destination.native();
+        ctx.result["launchAgent"] = agent_.file.native();
+        ctx.result["existingSearchPathsPreserved"] = true;
+    }
+
+    void restoreAfterFailure(const RunContext&) noexcept override
+    {
+        if (launchdChanged_) restoreLaunchd(agent_, previousLaunchdValue_);
+    }
+
+    std::string closingText(const nlohmann::json&) const override { return std::string(messages::geoweaveClosing); }
+
+private:
+    LaunchAgent agent_;
+    bool launchdChanged_ = false;        // set once launchd is changed outside test mode
+    std::string previousLaunchdValue_;  // OFX_PLUGIN_PATH before the run; empty in test mode
+};
+
+}  // namespace
+
+std::unique_ptr<Recipe> makeGeoweaveRecipe()
 {
-    const std::filesystem::path ofxFolder = ctx.home / "OFX";
-    const std::filesystem::path destination = ofxFolder / bundleName;
-
-    SearchPath searchPath = collectSearchPath(ctx);
-    if (!ctx.testing) checkOtherCopies(searchPath, ctx.home, destination);
-    PreparedAgent agent = prepareLaunchAgent(std::move(searchPath), ofxFolder, ctx.launchAgentLabel, ctx.temp);
-
-    ctx.transaction.replace(ctx.payload / bundleName, destination, bundleName);
-    installAndLoadLaunchAgent(ctx, agent);
-
-    ctx.result["plugin"] = destination.native();
-    ctx.result["launchAgent"] = ctx.launchAgentFile.native();
-    ctx.result["existingSearchPathsPreserved"] = true;
+    return std::make_unique<GeoweaveRecipe>();
 }
 
 }  // namespace kb

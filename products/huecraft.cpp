@@ -40,8 +40,9 @@ path chooseLutFolder(const nlohmann::json& settings, const RunContext& ctx)
     return ctx.applicationSupport / "Huecraft" / "LUT";
 }
 
-}  // namespace
-
+// Checks the existing settings and the LUT folder before changing anything,
+// then installs every item through the run's transaction and adds the
+// recipe's keys to the result record.
 void installHuecraft(RunContext& ctx)
 {
     const path runtime = ctx.applicationSupport / "Huecraft" / "Runtime-1.2.0b2";
@@ -76,6 +77,24 @@ void installHuecraft(RunContext& ctx)
     ctx.result["script"] = script.string();
     ctx.result["lutDirectory"] = lutFolder.string();
     ctx.result["lutFolderRegistrationMayBeRequired"] = true;
+}
+
+class HuecraftRecipe final : public Recipe {
+public:
+    void install(RunContext& ctx) override { installHuecraft(ctx); }
+
+    std::string closingText(const nlohmann::json& result) const override
+    {
+        auto lut = result.find("lutDirectory");
+        return messages::huecraftClosing(lut != result.end() && lut->is_string() ? lut->get<std::string>() : "");
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<Recipe> makeHuecraftRecipe()
+{
+    return std::make_unique<HuecraftRecipe>();
 }
 
 }  // namespace kb

@@ -4,10 +4,6 @@
 #include "core/messages.h"
 #include "fileops/file_helpers.h"
 #include "platform/file_manager.h"
-#include "products/launchd_restore.h"
-#include "products/run_context.h"
-
-#include <unistd.h>
 
 #include <exception>
 #include <string>
@@ -16,8 +12,6 @@
 namespace kb {
 
 namespace {
-
-const char* const launchAgentLabel = "de.geoweave.ofxpath";
 
 // The backup folder's place below the application-support folder. The name
 // is appended as text, never as a path of its own: an empty name or one that
@@ -29,15 +23,13 @@ std::filesystem::path backupFolderIn(const std::filesystem::path& applicationSup
 
 }  // namespace
 
-nlohmann::json runInstallation(const RecipeBook& recipes, const Product& product,
+nlohmann::json runInstallation(std::unique_ptr<Recipe> recipe, const Product& product,
                                const std::filesystem::path& payload, const std::filesystem::path& temp,
                                const std::filesystem::path& home, bool testing)
 {
     const std::filesystem::path applicationSupport = home / "Library/Application Support";
     const std::filesystem::path backupFolder = backupFolderIn(applicationSupport, product);
     Transaction transaction(backupFolder);
-    const std::string launchdDomain = "gui/" + std::to_string(::getuid());
-    const std::filesystem::path launchAgentFile = home / "Library/LaunchAgents/de.geoweave.ofxpath.plist";
 
     nlohmann::json result = nlohmann::json::object();
     result["product"] = product.name;
@@ -55,22 +47,16 @@ nlohmann::json runInstallation(const RecipeBook& recipes, const Product& product
         .applicationSupport = applicationSupport,
         .backupFolder = backupFolder,
         .result = result,
-        .launchdDomain = launchdDomain,
-        .launchAgentFile = launchAgentFile,
-        .launchAgentLabel = launchAgentLabel,
-        .launchdChanged = false,
-        .previousLaunchdValue = {},
     };
 
     try {
-        const auto recipe = recipes.find(product.id);
-        if (recipe == recipes.end()) throw InstallError(messages::unknownProduct);
-        recipe->second(context);
+        if (!recipe) throw InstallError(messages::unknownProduct);
+        recipe->install(context);
         fm->writeAtomically(backupFolder / "INSTALLATION.json", jsonData(result));
     } catch (...) {
         const std::exception_ptr failure = std::current_exception();
         const std::vector<std::string> unrestored = transaction.rollback();
-        if (context.launchdChanged) restoreLaunchd(context);
+        if (recipe) recipe->restoreAfterFailure(context);
         if (unrestored.empty()) std::rethrow_exception(failure);
         throw InstallError(messages::notRestored(backupFolder.native()));
     }
@@ -80,7 +66,7 @@ nlohmann::json runInstallation(const RecipeBook& recipes, const Product& product
 nlohmann::json install(const Product& product, const std::filesystem::path& payload, const std::filesystem::path& temp,
                        const std::filesystem::path& home, bool testing)
 {
-    return runInstallation(productRecipes(), product, payload, temp, home, testing);
+    return runInstallation(makeRecipe(product.id), product, payload, temp, home, testing);
 }
 
 }  // namespace kb

@@ -5,6 +5,7 @@
 #include "platform/system_tools.h"
 
 #include <plist/plist.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <limits>
@@ -83,24 +84,51 @@ PreparedAgent prepareLaunchAgent(SearchPath searchPath, const std::filesystem::p
     return agent;
 }
 
-std::string serviceTarget(const RunContext& ctx)
+LaunchAgent searchPathAgent(const std::filesystem::path& home)
 {
-    return ctx.launchdDomain + "/" + ctx.launchAgentLabel;
+    const std::string label = "de.geoweave.ofxpath";
+    return {"gui/" + std::to_string(::getuid()), label, home / "Library/LaunchAgents" / (label + ".plist")};
 }
 
-void installAndLoadLaunchAgent(RunContext& ctx, const PreparedAgent& agent)
+void installAndLoadLaunchAgent(RunContext& ctx, const LaunchAgent& agent, const PreparedAgent& prepared,
+                               bool& launchdChanged)
 {
-    ctx.transaction.replace(agent.scratchFile, ctx.launchAgentFile, ctx.launchAgentLabel + ".plist", 0644);
+    ctx.transaction.replace(prepared.scratchFile, agent.file, agent.label + ".plist", 0644);
     if (ctx.testing) return;
 
     // From here on a failure has to put launchd back the way it was.
-    ctx.launchdChanged = true;
+    launchdChanged = true;
     const std::filesystem::path launchctl = systemTool("launchctl");
     // Unloads the agent of an earlier installation; one that is not loaded is fine.
-    process(launchctl, {"bootout", serviceTarget(ctx)}, false);
+    process(launchctl, {"bootout", agent.serviceTarget()}, false);
     // launchd loads the new agent and, as it runs at load, sets the variable.
-    process(launchctl, {"bootstrap", ctx.launchdDomain, ctx.launchAgentFile.native()}, true);
-    process(launchctl, {"setenv", "OFX_PLUGIN_PATH", agent.searchPathValue}, true);
+    process(launchctl, {"bootstrap", agent.domain, agent.file.native()}, true);
+    process(launchctl, {"setenv", "OFX_PLUGIN_PATH", prepared.searchPathValue}, true);
+}
+
+namespace {
+
+// The restore is best effort: a command that cannot start or that fails
+// must not keep the later ones from running.
+void attempt(const std::vector<std::string>& arguments) noexcept
+{
+    try {
+        process(systemTool("launchctl"), arguments, false);
+    } catch (...) {
+    }
+}
+
+}  // namespace
+
+void restoreLaunchd(const LaunchAgent& agent, const std::string& previousValue) noexcept
+{
+    attempt({"bootout", agent.serviceTarget()});
+    if (kb::exists(agent.file)) attempt({"bootstrap", agent.domain, agent.file.native()});
+    if (!previousValue.empty()) {
+        attempt({"setenv", "OFX_PLUGIN_PATH", previousValue});
+    } else {
+        attempt({"unsetenv", "OFX_PLUGIN_PATH"});
+    }
 }
 
 }  // namespace kb

@@ -3,7 +3,7 @@
 // whenever launchd loads it, it runs
 // /bin/launchctl setenv OFX_PLUGIN_PATH <search path>.
 
-#include "products/run_context.h"
+#include "products/recipe.h"
 #include "products/search_path.h"
 
 #include <filesystem>
@@ -12,6 +12,19 @@
 #include <string_view>
 
 namespace kb {
+
+// The agent as launchd knows it.
+struct LaunchAgent {
+    std::string domain;          // the user's launchd domain, "gui/<uid>"
+    std::string label;           // "de.geoweave.ofxpath"
+    std::filesystem::path file;  // home/Library/LaunchAgents/<label>.plist
+
+    // "<domain>/<label>", the agent as launchctl names it.
+    std::string serviceTarget() const { return domain + "/" + label; }
+};
+
+// The search-path agent of the current user for `home`.
+LaunchAgent searchPathAgent(const std::filesystem::path& home);
 
 struct PreparedAgent {
     std::string searchPathValue;          // the search path joined with ":"
@@ -34,10 +47,14 @@ PreparedAgent prepareLaunchAgent(SearchPath searchPath, const std::filesystem::p
 
 // Puts the prepared agent in place through the run's transaction and,
 // outside test mode, loads it into the user's launchd domain and sets the
-// variable there at once. Marks launchd as changed before the first command.
-void installAndLoadLaunchAgent(RunContext& ctx, const PreparedAgent& agent);
+// variable there at once. Sets `launchdChanged` before the first command.
+void installAndLoadLaunchAgent(RunContext& ctx, const LaunchAgent& agent, const PreparedAgent& prepared,
+                               bool& launchdChanged);
 
-// "<domain>/<label>", the agent as launchctl names it.
-std::string serviceTarget(const RunContext& ctx);
+// Puts launchd back the way it was before a failed installation: unloads the
+// agent, loads the agent file again if rollback left one in place, and sets
+// OFX_PLUGIN_PATH back to `previousValue` (or removes it when that is empty).
+// Every step is tried; none ever throws.
+void restoreLaunchd(const LaunchAgent& agent, const std::string& previousValue) noexcept;
 
 }  // namespace kb

@@ -1,0 +1,46 @@
+#pragma once
+// What the install frame hands to a product's recipe, and what a recipe
+// brings: its install steps, its restore after a failed run, its closing text.
+
+#include "core/product.h"
+#include "fileops/transaction.h"
+
+#include <filesystem>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <string_view>
+
+namespace kb {
+
+struct RunContext {
+    const Product& product;
+    std::filesystem::path home;     // the user's home, or the marked test folder
+    std::filesystem::path payload;  // root of the verified payload
+    std::filesystem::path temp;     // the run's scratch folder
+    bool testing = false;
+    Transaction& transaction;
+    std::filesystem::path applicationSupport;  // home/Library/Application Support
+    std::filesystem::path backupFolder;
+    nlohmann::json& result;  // the result record; recipes add their keys last
+};
+
+class Recipe {
+public:
+    virtual ~Recipe() = default;
+    // Checks what is there before changing anything, then puts every item in
+    // place through the run's transaction and adds its keys to the result.
+    virtual void install(RunContext& ctx) = 0;
+    // After a failed run, once the transaction has been rolled back: puts
+    // back whatever the recipe changed beyond the files. Never throws.
+    virtual void restoreAfterFailure(const RunContext&) noexcept {}
+    // The closing dialog's text, before the backup line, for the result
+    // record of a successful run.
+    virtual std::string closingText(const nlohmann::json& result) const = 0;
+};
+
+// A fresh recipe for the product id, or nothing for an id this installer
+// does not carry. Ids compare exactly.
+std::unique_ptr<Recipe> makeRecipe(std::string_view id);
+
+}  // namespace kb
