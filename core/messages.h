@@ -63,10 +63,11 @@ inline std::string systemStepFailed(const std::string& tool, int status)
 
 // The install frame.
 inline constexpr std::string_view unknownProduct = "Unbekanntes Produkt.";
+// Shown after "Installation abgebrochen", as the dialog's title or the
+// error line's start, so it does not say so again.
 inline std::string notRestored(const std::string& backupFolder)
 {
-    return "Installation abgebrochen. Einige Dateien konnten nicht automatisch wiederhergestellt werden. "
-           "Die Sicherung liegt hier: "
+    return "Einige Dateien konnten nicht automatisch wiederhergestellt werden. Die Sicherung liegt hier: "
            + backupFolder;
 }
 

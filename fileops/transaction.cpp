@@ -67,13 +67,23 @@ void Transaction::replace(const std::filesystem::path& source, const std::filesy
         }
     }
 
-    // The mode first: rollback reads it by the change's index, so it must
-    // never be missing for a recorded change.
-    restoredModes_.push_back(restoredMode);
-    changes_.push_back({destination, backup});
+    // A change is recorded once the destination has really changed: rollback
+    // removes a recorded destination, and one that a failed swap left alone
+    // is still the user's own item. Room is made first, so that recording
+    // cannot fail after the swap.
+    Change change{destination, backup};
+    changes_.reserve(changes_.size() + 1);
+    restoredModes_.reserve(restoredModes_.size() + 1);
+    auto record = [&] {
+        // The mode first: rollback reads it by the change's index, so it must
+        // never be missing for a recorded change.
+        restoredModes_.push_back(restoredMode);
+        changes_.push_back(std::move(change));
+    };
 
     if (!itemAt(destination)) {
         fm->moveItem(scratch, destination);
+        record();
         return;
     }
     // Swapped, never removed first: a run that dies between removing the old
@@ -85,11 +95,14 @@ void Transaction::replace(const std::filesystem::path& source, const std::filesy
         fm->exchangeItems(scratch, destination);
     } catch (const std::system_error& error) {
         if (error.code() != std::errc::operation_not_supported) throw;
-        // A file system that cannot swap: remove, then rename.
+        // A file system that cannot swap: remove, then rename. The removal
+        // may fail half-way, so the change counts from here.
+        record();
         fm->removeItem(destination);
         fm->moveItem(scratch, destination);
         return;
     }
+    record();
     fm->removeItem(scratch);
 }
 

@@ -11,7 +11,7 @@ void addEntries(SearchPath& list, std::string_view text)
     while (true) {
         std::size_t colon = text.find(':');
         std::string_view piece = text.substr(0, colon);
-        if (!piece.empty() && std::find(list.begin(), list.end(), piece) == list.end()) list.emplace_back(piece);
+        if (!piece.empty() && list.included.emplace(piece).second) list.entries.emplace_back(piece);
         if (colon == std::string_view::npos) return;
         text.remove_prefix(colon + 1);
     }
@@ -20,7 +20,7 @@ void addEntries(SearchPath& list, std::string_view text)
 std::string joinSearchPath(const SearchPath& list)
 {
     std::string joined;
-    for (const std::string& entry : list) {
+    for (const std::string& entry : list.entries) {
         if (!joined.empty()) joined += ':';
         joined += entry;
     }

@@ -5,11 +5,15 @@
 
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 namespace kb {
 
-using SearchPath = std::vector<std::string>;
+struct SearchPath {
+    std::vector<std::string> entries;          // in order
+    std::unordered_set<std::string> included;  // the same texts, to find one in constant time
+};
 
 // Splits `text` at every ":" and appends each non-empty piece that the list
 // does not hold yet, in order. Nothing is trimmed; texts are compared exactly.
