@@ -13,8 +13,10 @@ CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithD
 targets=(fuzz_product fuzz_manifest fuzz_settings_merge fuzz_agent_file fuzz_ditto)
 cmake --build "$build" -j2 --target "${targets[@]}"
 
-# The sanitizer settings of the test run do not apply to the fuzzers.
+# The sanitizer settings of the test run do not apply to the fuzzers. The ditto target empties an unpacked tree
+# holding one descriptor per level, so deep trees need the highest descriptor limit allowed.
 unset ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS
+ulimit -n "$(ulimit -Hn)"
 
 run() {
   local target=$1 dict=$2

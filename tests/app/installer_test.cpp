@@ -1,0 +1,216 @@
+// The installer as its user meets it: the real program's command line (the
+// rows of cases.json), a run without arguments in this process with a scripted
+// desktop, and the real dialogs on an X server of the test's own.
+
+#include "app/installer_main.h"
+#include "app/interactive_flow.h"
+#include "core/messages.h"
+#include "platform/file_manager.h"
+#include "platform/launcher.h"
+#include "platform/resource.h"
+#include "tests/support/kit.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+namespace kb::test {
+namespace {
+
+using nlohmann::json;
+using Texts = std::vector<std::string>;
+const json cases = json::parse(readText(sourceDir() / "tests/app/cases.json"));
+
+// A run's whole outcome as one comparable text, and the line a failure leaves on standard error.
+std::string outcome(const Run& ran) { return std::to_string(ran.status) + "\nout: " + ran.out + "\nerr: " + ran.err; }
+std::string line(std::string_view failure) { return std::string(messages::failurePrefix).append(failure) + "\n"; }
+
+TEST(CommandLine, TheVerifiedJsonThenEveryRowOfTheTable)
+{
+    const json& table = cases["commandLine"];
+    TempDir dir;
+    const fs::path root = fs::canonical(dir.path()), bundle = root / "Installer.app", resources = resourcesOf(bundle);
+    auto expand = [&](std::string text) {
+        for (std::size_t at; (at = text.find('@')) != std::string::npos;) text.replace(at, 1, root.native());
+        return text;
+    };
+    auto sandbox = [&](const std::string& cwd, const std::string& home) {
+        return RunOptions{root / cwd, {{"HOME", (root / home).native()}, {"TMPDIR", (root / "tmp").native()},
+                                       {"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}}};
+    };
+    for (const std::string file : table["scratch"]["files"]) writeFile(root / file, "");
+    for (const std::string folder : table["scratch"]["folders"]) fs::create_directories(root / folder);
+    for (const auto& [link, target] : table["scratch"]["links"].items()) makeLink(expand(target), root / link);
+    makeProduct(root / "payload", bundle, "huecraft", "Huecraft Vireo", "1.2.0b2");
+    for (const std::string copy : table["scratch"]["copies"]) fs::copy_file(programOf(bundle), root / copy);
+    const std::string descriptor = readText(resources / "product.json");
+    const auto verified = run(programOf(bundle), {"--verify-payload"}, sandbox(".", "home"));
+    const std::string sha = json::parse(descriptor)["payloadSHA256"];
+    EXPECT_EQ(outcome(verified), outcome({0, "{\n  \"payloadSHA256\": \"" + sha + "\",\n  \"product\": \"Huecraft "
+                                             "Vireo\",\n  \"verified\": true,\n  \"version\": \"1.2.0b2\"\n}\n", ""}));
+    EXPECT_TRUE(fs::is_empty(root / "tmp"));
+
+    json manifest = json::parse(readText(resources / "payload-manifest.json"));
+    manifest["files"]["Inhalt.txt"]["sha256"] = std::string(64, 'f');
+    writeFile(resources / "payload-manifest.json", manifest.dump());
+    const Tree home = picture(root / "home");
+    const std::map<std::string, std::string> known{{"usage", std::string(messages::usage)},
+        {"testHomeRefused", std::string(messages::testHomeRefused)}, {"noDisplay", std::string(messages::noDisplay)},
+        {"checkFailed", messages::checkFailed("Inhalt.txt")}};
+    for (const json& row : table["rows"]) {
+        SCOPED_TRACE(row.dump());
+        const json given = row.value("descriptor", json(descriptor));
+        const std::string text = given.is_string() ? given.get<std::string>() : given.dump();
+        fs::remove_all(resources / "product.json");
+        if (text == "(folder)") fs::create_directory(resources / "product.json");
+        else if (!given.is_null()) writeFile(resources / "product.json", text);
+        std::string err = expand(row["err"]);
+        try {
+            if (err.starts_with("json:")) json::parse(text).at(err.substr(5)).get<std::string>();
+        } catch (const json::exception& error) {
+            err = error.what();
+        }
+        if (err.starts_with("resource:")) err = messages::resourceFolderMissing(root / err.substr(9));
+        if (known.contains(err)) err = known.at(err);
+        Texts arguments;
+        for (const std::string argument : row["args"]) arguments.push_back(expand(argument));
+        const auto ran = run(root / row.value("program", "bin/installer"), arguments,
+                             sandbox(row.value("cwd", "decoy"), row.value("home", "home")));
+        EXPECT_EQ(outcome(ran), outcome({1, "", line(err)}));
+        EXPECT_TRUE(fs::is_empty(root / "tmp"));
+        EXPECT_EQ(picture(root / "home"), home);
+    }
+}
+
+TEST(ResolveCheck, AnIdentifierContainingItOrANameEqualToItInAnyCase)
+{
+    for (const json& row : cases["resolve"]) {
+        SCOPED_TRACE(row.dump());
+        auto text = [&](int at) { return row[at].is_null() ? std::nullopt : std::optional<std::string>(row[at]); };
+        const RunningApplication application{text(0), text(1)};
+        EXPECT_EQ(resolveIsRunning({application}), row[2]);
+        EXPECT_EQ(resolveIsRunning({{"com.apple.finder", "Finder"}, application, {}}), row[2]);
+    }
+    EXPECT_FALSE(resolveIsRunning({}));
+}
+
+// One dialog as the system desktop logs it to KESTRELBAY_DIALOG_LOG.
+std::string dialog(std::string_view title, std::string_view body,
+                   const Texts& buttons = {std::string(messages::okButton)})
+{
+    const std::string heading(title);
+    std::string record = "dialog\ntitle: " + heading + "\nlabel: " + heading + "\nlabel: " + std::string(body) + "\n";
+    for (const std::string& button : buttons) record += "button: " + button + "\n";
+    return record + "end\n";
+}
+
+std::string confirmation(const std::string& id)
+{
+    return dialog(messages::confirmationTitle(id, "2.0"), messages::confirmationBody("Nachricht."),
+                  {std::string(messages::installButton), std::string(messages::cancelButton)});
+}
+
+// The product `id`, named so too, made from its demo payload.
+fs::path demoProduct(const std::string& id, const fs::path& bundle)
+{
+    const fs::path payload = sourceDir() / "demo" / id / (id == "huecraft" ? "Huecraft-Payload" : "Geoweave-Payload");
+    return makeProduct(payload, bundle, id, id, "2.0");
+}
+
+// Logs every call and answers every dialog with its first button.
+class FakeDesktop final : public Desktop {
+public:
+    std::string log;
+    void activate() override { log += "activate\n"; }
+    std::vector<RunningApplication> runningApplications() override { log += "runningApplications\n"; return {}; }
+    bool alert(const std::string& title, const std::string& body, const Texts& buttons) override
+    {
+        return log += dialog(title, body, buttons), true;
+    }
+};
+
+TEST(InteractiveFlow, ActivatedThenResolveLookedForThenConfirmedThenClosedPerProduct)
+{
+    for (const std::string id : {"huecraft", "geoweave"}) {
+        SCOPED_TRACE(id);
+        TempDir dir;
+        const fs::path bundle = demoProduct(id, dir / "P.app"), support = dir / "home/Library/Application Support";
+        fs::create_directories(dir / "tmp");
+        ScopedEnv home("HOME", (dir / "home").native()), tmp("TMPDIR", (dir / "tmp").native());
+        ScopedEnv searchPath("OFX_PLUGIN_PATH", std::nullopt);
+        const std::unique_ptr<FileManager> files = makeSystemFileManager();
+        const std::unique_ptr<Launcher> processes = makeSystemLauncher();
+        FakeDesktop fake;
+        ScopedService useFiles(fm, *files);
+        ScopedService useProcesses(launcher, *processes);
+        ScopedService useFake(desktop, fake);
+        resource = resourcesOf(bundle);
+        runInstaller({});
+        const fs::path backup = fs::directory_iterator(support / id / "Installer-Backups")->path();
+        const std::string next = id == "huecraft" ? messages::huecraftClosing(support / "Huecraft/LUT")
+                                                  : std::string(messages::geoweaveClosing);
+        EXPECT_EQ(fake.log, "activate\nrunningApplications\n" + confirmation(id)
+                                + dialog(messages::installedTitle(id), next + messages::backupLine(backup)));
+        EXPECT_EQ(json::parse(readText(backup / "INSTALLATION.json"))["testHome"], false);
+        EXPECT_TRUE(fs::is_empty(dir / "tmp"));
+    }
+}
+
+// Runs the installer of `bundle` on an X server of its own (Xvfb), with ARGS
+// and as the user AS from `env`, and answers its dialogs in order: each is
+// waited for by its exact title, focused and given its keys; one that does
+// not come ends the run. HOME, TMPDIR and the dialog log lie in `dir`.
+Run onDisplay(const fs::path& bundle, const fs::path& dir, Texts titlesAndKeys, decltype(RunOptions::env) env = {})
+{
+    titlesAndKeys.insert(titlesAndKeys.begin(), {"-c", R"(f=$KESTRELBAY_DIALOG_LOG.x
+        Xvfb -displayfd 3 3>"$f" 2>/dev/null & x=$!; for i in $(seq 100); do [ -s "$f" ] && break; sleep 0.1; done
+        export DISPLAY=:$(cat "$f"); rm "$f"; timeout 30 $AS "$0" $ARGS & while [ $# -gt 0 ]; do
+            w=$(timeout 20 xdotool search --sync --onlyvisible --name "^$1\$" | head -n1)
+            [ -n "$w" ] && xdotool windowfocus --sync $w key --delay 150 $2 2>/dev/null || kill $!; shift 2; done
+        wait $!; status=$?; kill $x; exit $status)", programOf(bundle)});
+    fs::create_directories(dir / "home"), fs::create_directories(dir / "tmp");
+    env.insert({{"KESTRELBAY_DIALOG_LOG", (dir / "log").native()}, {"HOME", (dir / "home").native()},
+                {"TMPDIR", (dir / "tmp").native()}, {"XDG_RUNTIME_DIR", std::nullopt}});
+    return run("/bin/sh", titlesAndKeys, {.env = env});
+}
+
+TEST(RealDialogs, CancelledRefusedOrFailedAsTheUserSeesIt)
+{
+    // Abbrechen and Escape do nothing; only the user's own Resolve is refused (copies of sleep: Resolve as nobody,
+    // its server as this user, whose name the kernel shortens to "DaVinci Resolve"); a failure after Installieren
+    // is shown, but with arguments only reported.
+    TempDir dir;
+    const fs::path bundle = demoProduct("geoweave", dir / "P.app"), archive = resourcesOf(bundle) / "payload.zip";
+    const std::string asking = messages::confirmationTitle("geoweave", "2.0");
+    fs::create_directories(dir / "nobody/home"), fs::create_directories(dir / "nobody/tmp");
+    std::string sleepers;
+    for (const char* copy : {"DaVinci Resolve", "DaVinci Resolve Project Server"}) {
+        fs::copy_file("/bin/sleep", dir / copy);
+        giveToNobody(dir.path(), dir.path());
+        sleepers += run("/bin/sh", {"-c", "\"$0\" 60 >/dev/null & echo $!", dir / copy},
+                        {.unprivileged = sleepers.empty()}).out;
+    }
+    for (const char* keys : {"Tab Return", "Escape"}) {
+        SCOPED_TRACE(keys);
+        EXPECT_EQ(outcome(onDisplay(bundle, dir / keys, {asking, keys})), outcome({0, "", ""}));
+        EXPECT_EQ(readText(dir / keys / "log"), confirmation("geoweave"));
+        EXPECT_EQ(picture(dir / keys).size(), 3u);  // home, tmp and the log
+    }
+    const auto refused = onDisplay(bundle, dir / "nobody", {std::string(messages::resolveRunningTitle), "Return"},
+                                   {{"AS", "setpriv --reuid=nobody --regid=nogroup --clear-groups"}});
+    run("/bin/sh", {"-c", "kill $0", sleepers});
+    EXPECT_EQ(outcome(refused), outcome({0, "", ""}));
+    EXPECT_EQ(readText(dir / "nobody/log"), dialog(messages::resolveRunningTitle, messages::resolveRunningBody));
+
+    writeFile(archive, readText(archive) + "x");
+    const Texts answers{asking, "Return", std::string(messages::failureTitle), "Return"};
+    const auto shown = onDisplay(bundle, dir / "failing", answers);
+    const auto reported = onDisplay(bundle, dir / "failing", {}, {{"ARGS", "--verify-payload"}});
+    EXPECT_EQ(outcome(shown), outcome({1, "", ""}));
+    EXPECT_EQ(outcome(reported), outcome({1, "", line(messages::damagedArchive)}));
+    const std::string failure = dialog(messages::failureTitle, messages::damagedArchive);
+    EXPECT_EQ(readText(dir / "failing/log"), confirmation("geoweave") + failure);
+    EXPECT_TRUE(picture(dir / "failing/home").empty() && fs::is_empty(dir / "failing/tmp"));
+}
+
+}  // namespace
+}  // namespace kb::test

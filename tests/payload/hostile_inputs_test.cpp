@@ -1,0 +1,223 @@
+// Each row of hostile-inputs.json (docs/hostile-inputs.md is written from it: KB_WRITE_HOSTILE_DOC=<path>) run as a
+// user would in a sandbox: the exact outcome, an empty TMPDIR afterwards, and every change in the sandbox checked.
+
+#include "core/messages.h"
+#include "core/product.h"
+#include "core/unicode.h"
+#include "payload/manifest.h"
+#include "payload/paths.h"
+#include "tests/support/kit.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <regex>
+
+namespace kb::test {
+namespace {
+
+using nlohmann::json;
+using Vars = std::map<std::string, std::string>;
+
+const json table = json::parse(readText(sourceDir() / "tests/payload/hostile-inputs.json"));
+
+// "{name}" becomes the value of `name`, "{N*c}" N times the character c; in a JSON value, every text.
+std::string expand(std::string text, const Vars& vars)
+{
+    static const std::regex repeated(R"(\{(\d+)\*(.)\})");
+    for (const auto& [name, value] : vars) {
+        for (std::size_t at; (at = text.find("{" + name + "}")) != std::string::npos;)
+            text.replace(at, name.size() + 2, value);
+    }
+    for (std::smatch m; std::regex_search(text, m, repeated);)
+        text.replace(m.position(), m.length(), std::stoul(m[1]), m.str(2)[0]);
+    return text;
+}
+
+json expandAll(const json& value, const Vars& vars) { return json::parse(expand(value.dump(), vars)); }
+
+json patched(json value, const json& patch) { return value.merge_patch(patch), value; }
+
+const json none = json::object();
+const json& part(const json& run, const char* key) { return run.contains(key) ? run[key] : none; }  // no temporary
+
+// The installer's own lines by their names in the table.
+std::string line(const std::string& key)
+{
+    const std::string x = key.substr(key.find(':') + 1);  // "check:X" and "resources:X" name X
+    const json texts = {
+        {"unpack", messages::systemStepFailed("ditto", 1)}, {"missing", messages::contentMissing},
+        {"link", messages::invalidLink}, {"incomplete", messages::incomplete}, {"damaged", messages::damagedArchive},
+        {"usage", messages::usage}, {"testHome", messages::testHomeRefused}, {"unknown", messages::unknownProduct},
+        {"settings", messages::settingsUnreadable}, {"lutRelative", messages::lutNotAbsolute},
+        {"lutLocked", messages::lutNotWritable}, {"check", messages::checkFailed(x)},
+        {"resources", messages::resourceFolderMissing(x)}};
+    return std::string(messages::failurePrefix) + std::string(texts.at(key.substr(0, key.find(':'))));
+}
+
+// Makes a tree entry as the table writes it: "f 0644 text", "d 0755", "l target", "c <file to copy>", "gone";
+// entryOf gives what picture() shows for one ("" for "gone").
+void place(const fs::path& path, const std::string& form)
+{
+    fs::remove_all(path);
+    const auto mode = [&] { return unsigned(std::stoul(form.substr(2, 4), nullptr, 8)); };
+    if (form[0] == 'f') writeFile(path, form.substr(std::min<std::size_t>(7, form.size())), mode());
+    if (form[0] == 'd') fs::create_directories(path), fs::permissions(path, fs::perms(mode()));
+    if (form[0] == 'l') makeLink(form.substr(2), path);
+    if (form[0] == 'c') fs::copy_file(form.substr(2), path);
+}
+
+std::string entryOf(const std::string& form) { TempDir t; return place(t / "x", form), picture(t.path())["x"]; }
+
+// Members by libarchive: files ("data", "zeros": MiB of them), folders, links ("data": target); "mode" 644 if unset.
+void writeZip(const fs::path& path, const json& members)
+{
+    archive* zip = archive_write_new();
+    archive_entry* entry = archive_entry_new();
+    archive_write_set_format_zip(zip), archive_write_open_filename(zip, path.c_str());
+    for (const json& member : members) {
+        const std::string kind = member.value("type", "file"), mode = member.value("mode", "644");
+        const unsigned type = kind == "folder" ? AE_IFDIR : kind == "link" ? AE_IFLNK : AE_IFREG;
+        const std::string data = member.value("data", "") + std::string(member.value("zeros", 0ul) << 20, '\0');
+        archive_entry_clear(entry), archive_entry_set_pathname_utf8(entry, std::string(member["name"]).c_str());
+        archive_entry_set_mode(entry, type | unsigned(std::stoul(mode, nullptr, 8)));
+        archive_entry_set_symlink(entry, type == AE_IFLNK ? data.c_str() : nullptr);
+        archive_entry_set_size(entry, type == AE_IFREG ? la_int64_t(data.size()) : 0);
+        archive_write_header(zip, entry), archive_write_data(zip, data.data(), data.size());
+    }
+    archive_write_close(zip), archive_entry_free(entry), archive_write_free(zip);
+}
+
+// A product of a demo payload made by the bundle tool, or an empty bundle given an archive (members, "count"
+// generated members, or "zip": its bytes), a manifest (file entries by their content) and a descriptor;
+// texts that are no such JSON are written by the row's "setup".
+void makeBundle(const json& run, const fs::path& bundle, Vars& vars)
+{
+    if (const json demo = table["products"].value(run.value("product", ""), json()); !demo.is_null())
+        return void(makeProduct(sourceDir() / std::string(demo[0]), bundle, run["product"], demo[1], demo[2]));
+    fs::copy(emptyBundle(), bundle, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    json members = expandAll(run.value("members", json::array()), vars), manifest = table["manifest"];
+    for (int i = 0; i < run.value("count", 0); ++i) {
+        const std::string name = "d" + std::to_string(i % 100) + "/f" + std::to_string(i);
+        members.push_back({{"name", "P/" + name}, {"data", name}}), manifest["files"][name] = name;
+    }
+    manifest = patched(manifest, expandAll(run.value("manifest", json::object()), vars));
+    const std::vector<unsigned char> bytes = run.value("zip", json::array());
+    if (run.contains("zip")) writeFile(vars["archive"], std::string(bytes.begin(), bytes.end()));
+    else writeZip(vars["archive"], members);
+    vars["digest"] = sha256Hex(readText(vars["archive"]));
+    vars["limit"] = std::to_string(fs::file_size(vars["archive"]) * 64 + (256 << 20));  // what ditto unpacks at most
+    for (json& entry : manifest["files"])
+        if (entry.is_string()) entry = {{"sha256", sha256Hex(std::string(entry))}, {"size", std::string(entry).size()}};
+    writeFile(vars["resources"] + "/payload-manifest.json", manifest.dump());
+    const json descriptor = patched(table["descriptor"], run.value("descriptor", json::object()));
+    writeFile(vars["resources"] + "/product.json", expandAll(descriptor, vars).dump());
+}
+
+// One run of the Installer ("program", "args": --verify-payload) or of the bundle's ditto ("program": "{ditto}").
+// "expect": a line's name, "verified", or {"out": ..., "err": ...} in full ("{failed}" the installer's failure
+// prefix, a final "…" any end).
+void check(const json& run)
+{
+    SCOPED_TRACE(run.dump().substr(0, 300));
+    TempDir temp;
+    Vars vars{{"sandbox", fs::canonical(temp.path())}, {"failed", std::string(messages::failurePrefix)},
+              {"xFF", "\xFF"}};  // a byte no UTF-8 text holds
+    for (const auto& [name, value] : table["places"].items()) vars[name] = expand(value, vars);
+    const fs::path box = vars["sandbox"], tmp = vars["tmp"];
+    makeBundle(run, box / "Product.app", vars);
+    const json setup = patched(table["sandbox"], run.value("setup", json::object()));
+    for (const auto& [path, form] : setup.items()) place(box / path, expand(form, vars));
+    for (const json& pair : run.value("cases", json::array())) {  // a rule of the payload's, on texts and a real tree
+        const std::string in = expand(pair[0], vars), rule = run["rule"];
+        json got = rule == "safe" ? json(safeRelative(in)) : rule == "canonical" ? json(canonicalPath(in))
+                   : rule == "standard" ? json(standardizedPath(in)) : rule == "nfc" ? json(nfc(in)) : rule == "product"
+                   ? json(encodeProduct(decodeProduct(in))) : json(encodeManifest(decodeManifest(in)));
+        EXPECT_EQ(got, expandAll(pair[1], vars)) << in;
+    }
+    if (run.contains("rule")) return;
+    if (run.value("unprivileged", false)) giveToNobody(box, temp.path());
+    const Tree before = picture(box);
+
+    RunOptions options{.cwd = expand(run.value("cwd", ""), vars), .env = {{"HOME", vars["home"]}, {"TMPDIR", tmp}},
+                       .unprivileged = run.value("unprivileged", false)};
+    for (const auto& [name, value] : part(run, "env").items()) options.env[name] = expand(value, vars);
+    const std::string program = run.value("program", "{program}");
+    const json arguments = expandAll(run.value("args", table["arguments"].value(program, json())), vars);
+    const json& given = run["expect"];
+    const Run result = kb::test::run(expand(program, vars), arguments, options);
+    const json expect = given.is_object() ? given
+                        : given == "verified" ? json{{"out", table["verified"]}} : json{{"err", line(given)}};
+    const std::string out = expand(expect.value("out", ""), vars), err = expand(expect.value("err", ""), vars);
+    const auto unstamped = [](std::string t) {  // backup folders and temporary folders are named by chance
+        for (auto& c : table["chance"]) t = std::regex_replace(t, std::regex(std::string(c[0])), std::string(c[1]));
+        return t;
+    };
+    EXPECT_EQ(result.status, err.empty() ? 0 : 1);
+    EXPECT_EQ(unstamped(result.out), out);
+    const std::string want = err.ends_with("…") ? err.substr(0, err.size() - 3) : err.empty() ? "" : err + "\n";
+    EXPECT_EQ(unstamped(result.err).substr(0, err.ends_with("…") ? want.size() : std::string::npos), want);
+    Tree unpacked, changes, expected;
+    for (const auto& [path, form] : part(run, "unpacked").items())
+        unpacked[path] = entryOf(expand(form, vars));
+    EXPECT_EQ(run.contains("unpacked") ? picture(tmp / "u") : unpacked, unpacked);
+    fs::remove_all(tmp / "u");
+    EXPECT_TRUE(fs::is_empty(tmp)) << "the run's temporary folder was left";
+
+    const Tree after = picture(box);
+    for (const auto& [path, entry] : after) {
+        if (!before.contains(path) || before.at(path) != entry) changes[unstamped(path)] = entry;
+    }
+    for (const auto& [path, entry] : before) if (!after.contains(path)) changes[path] = "";
+    for (const auto& [path, form] : part(run, "changes").items())  // "*": whatever it became
+        expected[path] = form == "*" && changes.contains(path) ? changes[path] : entryOf(expand(form, vars));
+    EXPECT_EQ(changes, expected);
+}
+
+// A row's runs: its "runs" merged into it one by one.
+std::vector<json> runsOf(const json& row)
+{
+    std::vector<json> runs;
+    for (const json& variant : row.value("runs", json::array({json::object()}))) runs.push_back(patched(row, variant));
+    return runs;
+}
+
+class Hostile : public ::testing::TestWithParam<json> {};
+
+TEST_P(Hostile, Row)
+{
+    for (const json& run : runsOf(GetParam())) check(run);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, Hostile, ::testing::ValuesIn(table["rows"].begin(), table["rows"].end()),
+                         [](const auto& row) { return std::string(row.param["name"]); });
+
+// The document: the table's texts (a row's "before": headings and rows shown elsewhere), with what the user sees
+// after each run in its shorthand.
+TEST(HostileDoc, IsWrittenFromTheTable)
+{
+    std::string doc = table["intro"];
+    for (std::smatch m; std::regex_search(doc, m, std::regex(R"(\{([\w:]+)\})"));)
+        doc.replace(m.position(), m.length(), line(m[1]));
+    for (const json& row : table["rows"]) {
+        if (!row.contains("input")) continue;  // a rule's cases
+        Vars runs = {{"failed", std::string(messages::failurePrefix)}};  // then "1", "2", ...: what each run shows
+        for (const json& run : runsOf(row)) {
+            const json& expect = run["expect"];
+            runs[std::to_string(runs.size())] =
+                expect.is_string() ? "**" + std::regex_replace(std::string(expect), std::regex(":"), " ") + "**"
+                : expect.contains("out") ? "**installed**" : "`" + expect.value("err", "") + "`";
+        }
+        const std::string seen = expand(row.value("sees", "{1}"), runs), name = row["name"];
+        doc += row.value("before", "") + "| " + std::string(row["input"]) + " | " +
+               std::regex_replace(seen, std::regex(R"(\{(\w+)\})"), "<$1>") + " | `" + name + "` |\n";
+    }
+    doc += std::string(table["outro"]);
+    if (const char* path = std::getenv("KB_WRITE_HOSTILE_DOC")) return writeFile(path, doc);
+    EXPECT_EQ(readText(sourceDir() / "docs/hostile-inputs.md"), doc);
+}
+
+}  // namespace
+}  // namespace kb::test

@@ -1,0 +1,194 @@
+#include "tests/support/kit.h"
+
+#include <fcntl.h>
+#include <openssl/evp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <system_error>
+
+extern char** environ;
+
+namespace kb::test {
+
+namespace {
+
+[[noreturn]] void fail(const std::string& what)
+{
+    throw std::system_error(errno, std::generic_category(), what);
+}
+
+}  // namespace
+
+TempDir::TempDir()
+{
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base == '/' ? base : "/tmp") + "/kb-test-XXXXXX";
+    if (!::mkdtemp(pattern.data())) fail("mkdtemp");
+    path_ = pattern;
+}
+
+TempDir::~TempDir()
+{
+    // Folders a test made unreadable or unwritable are opened up first.
+    std::error_code error;
+    ::chmod(path_.c_str(), 0700);
+    for (auto it = fs::recursive_directory_iterator(path_, error); !error && it != fs::recursive_directory_iterator();
+         it.increment(error)) {
+        if (it->is_directory(error) && !it->is_symlink(error)) ::chmod(it->path().c_str(), 0700);
+    }
+    fs::remove_all(path_, error);
+}
+
+void writeFile(const fs::path& path, std::string_view content, unsigned mode)
+{
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary | std::ios::trunc).write(content.data(), std::streamsize(content.size()));
+    if (::chmod(path.c_str(), mode) != 0) fail(path);
+}
+
+std::string readText(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + path.native());
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+void makeLink(const std::string& target, const fs::path& link)
+{
+    fs::create_directories(link.parent_path());
+    fs::create_symlink(target, link);
+}
+
+unsigned modeOf(const fs::path& path)
+{
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) fail(path);
+    return st.st_mode & 07777;
+}
+
+std::string sha256Hex(std::string_view bytes)
+{
+    std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
+    unsigned length = 0;
+    EVP_Digest(bytes.data(), bytes.size(), digest.data(), &length, EVP_sha256(), nullptr);
+    std::string hex;
+    for (unsigned i = 0; i < length; ++i) hex += "0123456789abcdef"[digest[i] >> 4], hex += "0123456789abcdef"[digest[i] & 15];
+    return hex;
+}
+
+Tree picture(const fs::path& root)
+{
+    Tree tree;
+    std::error_code error;
+    for (auto it = fs::recursive_directory_iterator(root, error); !error && it != fs::recursive_directory_iterator();
+         it.increment(error)) {
+        struct stat st {};
+        if (::lstat(it->path().c_str(), &st) != 0) continue;
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%o", st.st_mode & 07777);
+        std::string& entry = tree[it->path().lexically_relative(root).native()];
+        if (S_ISREG(st.st_mode)) entry = std::string("f ") + mode + " " + sha256Hex(readText(it->path()));
+        else if (S_ISDIR(st.st_mode)) entry = std::string("d ") + mode;
+        else if (S_ISLNK(st.st_mode)) entry = "l " + fs::read_symlink(it->path()).native();
+        else entry = std::string("o ") + mode;
+    }
+    return tree;
+}
+
+ScopedEnv::ScopedEnv(std::string name, const std::optional<std::string>& value) : name_(std::move(name))
+{
+    if (const char* old = std::getenv(name_.c_str())) previous_ = old;
+    value ? ::setenv(name_.c_str(), value->c_str(), 1) : ::unsetenv(name_.c_str());
+}
+
+ScopedEnv::~ScopedEnv()
+{
+    previous_ ? ::setenv(name_.c_str(), previous_->c_str(), 1) : ::unsetenv(name_.c_str());
+}
+
+Run run(const fs::path& program, const std::vector<std::string>& arguments, const RunOptions& options)
+{
+    std::vector<std::string> argv;
+    if (options.unprivileged) argv = {"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"};
+    argv.push_back(program.native());
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    std::map<std::string, std::string> environment;
+    for (char** entry = environ; *entry; ++entry) {
+        const std::string text = *entry;
+        environment[text.substr(0, text.find('='))] = text.substr(text.find('=') + 1);
+    }
+    for (const auto& [name, value] : options.env) value ? void(environment[name] = *value) : void(environment.erase(name));
+    std::vector<std::string> envText;
+    for (const auto& [name, value] : environment) envText.push_back(name + "=" + value);
+    std::vector<char*> args, envs;
+    for (std::string& text : argv) args.push_back(text.data());
+    for (std::string& text : envText) envs.push_back(text.data());
+    args.push_back(nullptr);
+    envs.push_back(nullptr);
+
+    TempDir capture;
+    ::chmod(capture.path().c_str(), 0777);
+    const fs::path out = capture / "out", err = capture / "err";
+    const pid_t child = ::fork();
+    if (child < 0) fail("fork");
+    if (child == 0) {
+        const int in = ::open("/dev/null", O_RDONLY);
+        const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        if (in < 0 || o < 0 || e < 0 || ::dup2(in, 0) < 0 || ::dup2(o, 1) < 0 || ::dup2(e, 2) < 0) ::_exit(126);
+        if (!options.cwd.empty() && ::chdir(options.cwd.c_str()) != 0) ::_exit(126);
+        ::execve(args[0], args.data(), envs.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR) fail("waitpid");
+    }
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), readText(out), readText(err)};
+}
+
+fs::path buildDir() { return KB_BINARY_DIR; }
+fs::path sourceDir() { return KB_SOURCE_DIR; }
+fs::path emptyBundle() { return KB_BUNDLE_DIR; }
+fs::path bundleTool() { return buildDir() / "kestrelbay-bundle"; }
+
+fs::path makeProduct(const fs::path& payload, const fs::path& output, const std::string& id, const std::string& name,
+                     const std::string& version, const std::string& message, const std::vector<std::string>& extra)
+{
+    std::vector<std::string> arguments{"--payload", payload.native(), "--id",      id,      "--name", name,
+                                       "--version", version,          "--message", message, "--output", output.native()};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    const Run made = run(bundleTool(), arguments);
+    if (made.status != 0) throw std::runtime_error("kestrelbay-bundle failed: " + made.err);
+    return output;
+}
+
+void giveToNobody(const fs::path& path, const fs::path& top)
+{
+    const passwd* nobody = ::getpwnam("nobody");
+    if (!nobody) throw std::runtime_error("no user nobody");
+    auto handOver = [&](const fs::path& item) {
+        if (::lchown(item.c_str(), nobody->pw_uid, nobody->pw_gid) != 0) fail(item);
+    };
+    handOver(path);
+    if (fs::is_directory(fs::symlink_status(path))) {
+        for (const auto& entry : fs::recursive_directory_iterator(path)) handOver(entry.path());
+    }
+    for (fs::path folder = path.parent_path(); folder.native().size() >= top.native().size(); folder = folder.parent_path()) {
+        ::chmod(folder.c_str(), modeOf(folder) | 0001);
+        if (folder == top || folder == folder.parent_path()) break;
+    }
+}
+
+}  // namespace kb::test
