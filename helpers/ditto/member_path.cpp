@@ -33,4 +33,9 @@ std::string joinedPath(const std::vector<std::string>& components)
     return joined;
 }
 
+std::string quoted(const std::vector<std::string>& components)
+{
+    return "\"" + joinedPath(components) + "\"";
+}
+
 }  // namespace kb::ditto

@@ -16,4 +16,7 @@ std::vector<std::string> memberComponents(std::string_view name);
 // The components joined with "/": the name a member is remembered by.
 std::string joinedPath(const std::vector<std::string>& components);
 
+// The joined path in double quotes, as messages name a member.
+std::string quoted(const std::vector<std::string>& components);
+
 }  // namespace kb::ditto

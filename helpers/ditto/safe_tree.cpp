@@ -20,11 +20,6 @@ constexpr mode_t implicitFolderMode = 0755;
 // process out of descriptors.
 constexpr std::size_t chainLimit = 64;
 
-std::string quoted(const std::vector<std::string>& components)
-{
-    return "\"" + joinedPath(components) + "\"";
-}
-
 [[noreturn]] void failSystem(int error, const std::vector<std::string>& components)
 {
     throw std::system_error(error, std::generic_category(), "member " + quoted(components));

@@ -45,11 +45,6 @@ struct Budget {
     std::uint64_t written = 0;
 };
 
-std::string quoted(const std::vector<std::string>& components)
-{
-    return "\"" + joinedPath(components) + "\"";
-}
-
 void writeAll(int fd, const char* data, std::size_t size, const std::vector<std::string>& member)
 {
     while (size > 0) {
