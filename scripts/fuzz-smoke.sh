@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 
 build=build-fuzz
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DKB_FUZZ=ON -DKB_WERROR=ON -DBUILD_TESTING=OFF >/dev/null
+  -DKB_FUZZ=ON -DKB_WERROR=ON -DCMAKE_UNITY_BUILD=ON -DBUILD_TESTING=OFF >/dev/null
 targets=(fuzz_product fuzz_manifest fuzz_settings_merge fuzz_agent_file fuzz_ditto)
 cmake --build "$build" -j2 --target "${targets[@]}"
 
