@@ -1,5 +1,9 @@
 #include "core/product.h"
 
+#include "core/install_error.h"
+#include "core/messages.h"
+#include "platform/file_manager.h"
+
 #include <nlohmann/json.hpp>
 
 namespace kb {
@@ -27,7 +31,19 @@ Product decodeProduct(std::string_view text)
     product.payloadRoot = member("payloadRoot");
     product.payloadSHA256 = member("payloadSHA256");
     product.message = member("message");
+    if (!validProductName(product.name)) throw InstallError(messages::invalidProductName);
     return product;
+}
+
+bool validProductName(std::string_view name)
+{
+    return !name.empty() && name != "." && name != ".." && name.find('/') == name.npos
+           && name.find('\0') == name.npos;
+}
+
+Product readProduct(const std::filesystem::path& path)
+{
+    return decodeProduct(readFile(path, maxProductBytes));
 }
 
 }  // namespace kb

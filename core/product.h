@@ -1,6 +1,8 @@
 #pragma once
 // The product descriptor, product.json in the bundle's resource folder.
 
+#include <cstdint>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -22,9 +24,22 @@ struct Product {
 // refused with the JSON library's own error.
 std::string encodeProduct(const Product& product);
 
+// Whether `name` can name the product's folder for backups: exactly one
+// path component (not empty, not "." or "..", without "/" or NUL).
+bool validProductName(std::string_view name);
+
 // Decodes a descriptor. The members are read in field order; the first one
 // that is missing, null or not a string stops decoding with the JSON
-// library's own error. Other members are ignored; values are not trimmed.
+// library's own error. A name that validProductName refuses then fails with
+// InstallError. Other members are ignored; values are not trimmed.
 Product decodeProduct(std::string_view json);
+
+// The most bytes a descriptor file may hold: it is a few short texts and
+// one dialog message.
+inline constexpr std::uint64_t maxProductBytes = std::uint64_t{1} << 20;
+
+// Reads the descriptor file through `fm` and decodes it; read errors (EFBIG
+// past maxProductBytes) are the file manager's.
+Product readProduct(const std::filesystem::path& path);
 
 }  // namespace kb

@@ -23,13 +23,15 @@ namespace kb::fuzz {
 
 using nlohmann::json;
 
-// decodeProduct raises only the JSON library's errors and keeps a descriptor's members exactly as the text has them.
+// decodeProduct raises only the JSON library's errors or its bad-name message, keeping members exactly as the text has.
 void product(std::string_view text)
 {
     try {
         const json encoded = json::parse(kb::encodeProduct(kb::decodeProduct(text)));
         for (const auto& [key, value] : encoded.items()) KB_FUZZ_CHECK(json::parse(text).at(key) == value);
     } catch (const json::exception&) {  // refused
+    } catch (const kb::InstallError& error) {
+        KB_FUZZ_CHECK(error.message() == kb::messages::invalidProductName);
     }
 }
 

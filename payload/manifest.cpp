@@ -14,6 +14,11 @@ namespace {
 
 using nlohmann::json;
 
+// The most bytes a manifest may hold. Each entry takes about 120 bytes and
+// its path: 66,000 files with paths of 70 characters need 12 MiB, and this
+// leaves room for paths averaging 380.
+constexpr std::uint64_t maxManifestBytes = std::uint64_t{32} << 20;
+
 // Whether a floating-point "size" is a whole number within the unsigned
 // 64-bit range: 2^64 is the first value that does not fit; -0.0 is zero.
 bool wholeAndInRange(double number)
@@ -265,7 +270,7 @@ PayloadManifest decodeManifest(std::string_view text)
 
 PayloadManifest readManifest(const std::filesystem::path& path)
 {
-    return decodeManifest(readFile(path));
+    return decodeManifest(readFile(path, maxManifestBytes));
 }
 
 }  // namespace kb

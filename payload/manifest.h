@@ -53,7 +53,8 @@ std::optional<PayloadManifest> decodeManifestStreaming(std::string_view text);
 
 // Reads the manifest file through `fm` and decodes it; the file's text is
 // released once parsed and the parsed document once decoded, so that only
-// one of them is held beside the result. Read errors are the file manager's.
+// one of them is held beside the result. Read errors are the file manager's
+// (EFBIG for a manifest of more than 32 MiB).
 PayloadManifest readManifest(const std::filesystem::path& path);
 
 }  // namespace kb

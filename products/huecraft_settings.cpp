@@ -19,6 +19,10 @@ namespace {
 // stack, and no settings file the script reads comes near it.
 constexpr std::size_t maxDepth = 512;
 
+// The most bytes a settings file may hold: the script writes a few hundred,
+// which leaves ample room for whatever else a user keeps there.
+constexpr std::uint64_t maxSettingsBytes = std::uint64_t{16} << 20;
+
 using json = nlohmann::json;
 
 // Builds the settings value from parser events, refusing what would not
@@ -122,7 +126,7 @@ json readSettings(const std::filesystem::path& file)
     if (noSettingsFile(file)) return json::object();
     std::string text;
     try {
-        text = readFile(file);
+        text = readFile(file, maxSettingsBytes);
     } catch (const std::exception&) {
         throw InstallError(messages::settingsUnreadable);
     }

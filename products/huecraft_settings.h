@@ -15,7 +15,8 @@ namespace kb {
 nlohmann::json parseSettings(std::string_view text);
 
 // The settings at `file`, read through a final link; an empty object when
-// nothing is there. Any failure to read or parse throws InstallError.
+// nothing is there. Any failure to read or parse (a FIFO or a device in its
+// place, more than 16 MiB) throws InstallError.
 nlohmann::json readSettings(const std::filesystem::path& file);
 
 // The values the installer always writes.

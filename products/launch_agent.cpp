@@ -1,5 +1,6 @@
 #include "products/launch_agent.h"
 
+#include "core/property_list_limits.h"
 #include "fileops/file_helpers.h"
 #include "fileops/process.h"
 #include "platform/system_tools.h"
@@ -8,7 +9,6 @@
 #include <unistd.h>
 
 #include <cstdint>
-#include <limits>
 #include <memory>
 #include <stdexcept>
 
@@ -55,7 +55,8 @@ std::string launchAgentPropertyList(const std::string& label, const std::string&
 
 std::optional<std::string> agentSearchPath(std::string_view propertyList)
 {
-    if (propertyList.empty() || propertyList.size() > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
+    // Too large or too deep for libplist to be given safely: not an agent.
+    if (!withinPropertyListLimits(propertyList)) return std::nullopt;
     plist_t parsed = nullptr;
     plist_from_memory(propertyList.data(), static_cast<std::uint32_t>(propertyList.size()), &parsed);
     PlistPtr root(parsed);

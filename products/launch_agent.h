@@ -37,7 +37,8 @@ std::string launchAgentPropertyList(const std::string& label, const std::string&
 
 // The search path an agent's property list (XML or binary) sets: the fourth
 // of its "ProgramArguments" when those are at least four strings, the second
-// "setenv" and the third "OFX_PLUGIN_PATH". Nothing for any other content.
+// "setenv" and the third "OFX_PLUGIN_PATH". Nothing for any other content,
+// nor for a list beyond the limits of core/property_list_limits.h.
 std::optional<std::string> agentSearchPath(std::string_view propertyList);
 
 // Adds the OFX folder to the search path (keeping an earlier position of

@@ -1,11 +1,12 @@
 #include "helpers/launchctl/agent_file.h"
 
+#include "core/property_list_limits.h"
+#include "platform/file_manager.h"
+
 #include <plist/plist.h>
 
 #include <cstdint>
-#include <fstream>
-#include <iterator>
-#include <limits>
+#include <exception>
 #include <memory>
 
 namespace kb::launchctl {
@@ -29,10 +30,15 @@ std::optional<std::string> text(plist_t node)
 
 std::optional<Agent> readAgent(const std::filesystem::path& file)
 {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad() || bytes.empty() || bytes.size() > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
+    // Read as the installer reads agents: a regular file only (a FIFO or a
+    // device could block or never end), within the limits libplist is safe in.
+    std::string bytes;
+    try {
+        bytes = readFile(file, maxPropertyListBytes);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+    if (!withinPropertyListLimits(bytes)) return std::nullopt;
 
     plist_t parsed = nullptr;
     plist_from_memory(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &parsed);

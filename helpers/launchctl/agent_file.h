@@ -17,8 +17,9 @@ struct Agent {
 };
 
 // The agent described by the file, or nothing when the file cannot be read
-// or is not an agent: no dictionary, no "Label" text, neither "Program" nor
-// a non-empty "ProgramArguments" list of texts.
+// (through `fm`) or is not an agent: beyond the limits of property lists, no
+// dictionary, no "Label" text, neither "Program" nor a non-empty
+// "ProgramArguments" list of texts.
 std::optional<Agent> readAgent(const std::filesystem::path& file);
 
 }  // namespace kb::launchctl

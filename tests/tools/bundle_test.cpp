@@ -73,15 +73,17 @@ TEST(Bundle, RefusesWhatTheInstallerWouldRejectAndWritesNothing)
         {[](const fs::path&) {}, {"--bogus", "y"}, "unknown argument \"--bogus\""},
         {[](const fs::path&) {}, {"--message-file", "/dev/null"}, "give exactly one of --message and --message-file"},
         {[](const fs::path&) {}, {"--installer", "/tmp"}, "\"/tmp\" is not an installer bundle"},
+        {[](const fs::path&) {}, {"--name", "../x"}, "--name must be one folder name (not empty, \".\" or \"..\", without \"/\"), not \"../x\""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.reason);
         TempDir dir;
         writeFile(dir / "Payload/Runtime/file.txt", "content\n");
         c.setup(dir / "Payload");
-        std::vector<std::string> arguments{"--payload", dir / "Payload", "--id", "x", "--name", "N", "--version", "1",
+        std::vector<std::string> arguments{"--payload", dir / "Payload", "--id", "x", "--version", "1",
                                            "--message", "m", "--output", dir / "out/P.app"};
         arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+        if (c.arguments.empty() || c.arguments[0] != "--name") arguments.insert(arguments.end(), {"--name", "N"});
         const auto refused = run(bundleTool(), arguments);
         EXPECT_EQ(refused.status, 1);
         EXPECT_EQ(refused.err.substr(0, refused.err.find('\n')), "kestrelbay-bundle: " + c.reason);

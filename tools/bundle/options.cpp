@@ -1,5 +1,6 @@
 #include "tools/bundle/options.h"
 
+#include "core/product.h"
 #include "tools/bundle/text_file.h"
 
 #include <map>
@@ -62,6 +63,11 @@ std::optional<BundleOptions> parseOptions(const std::vector<std::string>& argume
     }
     for (const std::string* text : {&options.id, &options.name, &options.version, &options.message}) {
         requireUtf8(*text, "a product text");
+    }
+    // The installer names the product's backup folder after it.
+    if (!validProductName(options.name)) {
+        throw std::runtime_error("--name must be one folder name (not empty, \".\" or \"..\", without \"/\"), not \""
+                                 + options.name + "\"");
     }
     return options;
 }
