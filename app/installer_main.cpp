@@ -2,10 +2,14 @@
 
 #include "app/command_line.h"
 #include "app/interactive_flow.h"
+#include "core/install_error.h"
+#include "core/messages.h"
 #include "core/product.h"
+#include "core/unicode.h"
 #include "fileops/file_helpers.h"
 #include "payload/verifier.h"
 #include "platform/file_manager.h"
+#include "platform/interruption.h"
 #include "platform/random_uuid.h"
 #include "platform/resource.h"
 #include "products/install.h"
@@ -19,12 +23,14 @@ namespace kb {
 namespace {
 
 // The run's temporary folder: removed with everything in it when the run
-// ends, whatever the outcome. A failed removal is not reported.
+// ends, whatever the outcome, also after a signal. A failed removal is not
+// reported.
 class TemporaryFolder {
 public:
     TemporaryFolder() : path_(fm->temporaryDirectory() / ("kestrelbay-installer-" + randomUUID())) {}
     ~TemporaryFolder()
     {
+        holdInterruptions();
         try {
             if (kb::exists(path_)) fm->removeItem(path_);
         } catch (...) {
@@ -52,34 +58,40 @@ void printJson(const nlohmann::json& value)
 
 void runInstaller(const std::vector<std::string>& arguments)
 {
-    const Product product = decodeProduct(readFile(resource / "product.json"));
+    const Product product = readProduct(resource / "product.json");
     const Invocation invocation = parseCommandLine(arguments);
     const std::filesystem::path realHome = fm->homeDirectory();
     std::filesystem::path home = realHome;
     if (invocation.mode == Mode::testHome) home = checkedTestHome(invocation.testHomeArgument, realHome);
+    // Every path below home ends up in JSON (the settings, the install
+    // record), which holds nothing but UTF-8: refused before anything is made.
+    if (invocation.mode != Mode::verifyPayload && !validUtf8(home.native())) throw InstallError(messages::homeNotUtf8);
 
     if (invocation.mode == Mode::interactive && !confirmInstallation(product)) return;
 
-    TemporaryFolder temp;
-    const std::filesystem::path payload = verifyPayload(product, temp.path());
+    nlohmann::json result;
+    {
+        // From here until the temporary folder is gone, a signal ends the run
+        // as a failure does. Dialogs stay outside: ending one changes nothing.
+        InterruptionHandling interruptions;
+        TemporaryFolder temp;
+        const std::filesystem::path payload = verifyPayload(product, temp.path());
 
-    if (invocation.mode == Mode::verifyPayload) {
-        nlohmann::json verified = nlohmann::json::object();
-        verified["verified"] = true;
-        verified["product"] = product.name;
-        verified["version"] = product.version;
-        verified["payloadSHA256"] = product.payloadSHA256;
-        printJson(verified);
-        return;
-    }
+        if (invocation.mode == Mode::verifyPayload) {
+            nlohmann::json verified = nlohmann::json::object();
+            verified["verified"] = true;
+            verified["product"] = product.name;
+            verified["version"] = product.version;
+            verified["payloadSHA256"] = product.payloadSHA256;
+            printJson(verified);
+            return;
+        }
 
-    const bool testing = invocation.mode == Mode::testHome;
-    const nlohmann::json result = install(product, payload, temp.path(), home, testing);
-    if (testing) {
-        printJson(result);
-    } else {
-        showClosingDialog(product, result);
+        const bool testing = invocation.mode == Mode::testHome;
+        result = install(product, payload, temp.path(), home, testing);
+        if (testing) return printJson(result);
     }
+    showClosingDialog(product, result);
 }
 
 }  // namespace kb

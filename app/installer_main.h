@@ -8,7 +8,9 @@ namespace kb {
 // One run of the installer for the arguments after the program's name:
 // reads the descriptor, judges the command line, verifies and installs.
 // Returns normally on success and on the interactive early ends; throws on
-// any failure, after its temporary folder has been removed.
+// any failure, after its temporary folder has been removed. From the
+// confirmation until then, SIGTERM, SIGINT and SIGHUP end the run as a
+// failure: it throws kb::Interrupted (platform/interruption.h).
 void runInstaller(const std::vector<std::string>& arguments);
 
 }  // namespace kb

@@ -1,12 +1,16 @@
 // The installer's entry point: sets up the process-wide file manager, the
 // resource folder and the platform services, runs the installer and makes
-// exactly one report of a failure.
+// exactly one report of a failure. A run ended by a signal is reported as a
+// failure too, on standard error only: whoever asked it to end waits for no
+// dialog.
 
 #include "app/dialogs.h"
 #include "app/installer_main.h"
 #include "core/messages.h"
 #include "platform/desktop.h"
 #include "platform/file_manager.h"
+#include "platform/forwarding_file_manager.h"
+#include "platform/interruption.h"
 #include "platform/launcher.h"
 #include "platform/resource.h"
 
@@ -23,12 +27,24 @@ void reportOnStandardError(const std::string& description)
     std::fwrite(line.data(), 1, line.size(), stderr);
 }
 
+// The system's file manager with a check before every operation, so that a
+// noted signal ends the run at the next file operation.
+class InterruptibleFileManager final : public kb::ForwardingFileManager {
+public:
+    using ForwardingFileManager::ForwardingFileManager;
+
+protected:
+    void before(std::string_view, const kb::Path&) override { kb::checkInterruption(); }
+};
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    static const std::unique_ptr<kb::FileManager> fileManager = kb::makeSystemFileManager();
-    kb::fm = fileManager.get();
+    kb::ignoreBrokenPipes();
+    static const std::unique_ptr<kb::FileManager> systemFiles = kb::makeSystemFileManager();
+    static InterruptibleFileManager fileManager(*systemFiles);
+    kb::fm = &fileManager;
 
     std::filesystem::path executable = kb::runningExecutable();
     std::optional<std::filesystem::path> resources = kb::resourceFolderOf(executable);
@@ -48,6 +64,8 @@ int main(int argc, char** argv)
     try {
         kb::runInstaller(arguments);
         return 0;
+    } catch (const kb::Interrupted&) {
+        description = kb::messages::interrupted;
     } catch (const kb::DisplayUnavailable&) {
         description = kb::messages::noDisplay;
     } catch (const std::exception& error) {
@@ -56,7 +74,7 @@ int main(int argc, char** argv)
         description = kb::messages::unknownError;
     }
 
-    if (arguments.empty()) {
+    if (arguments.empty() && !kb::interruptionNoted()) {
         try {
             kb::alert(std::string(kb::messages::failureTitle), description);
             return 1;

@@ -14,6 +14,10 @@ inline constexpr std::string_view usage = "Unterstützt: --verify-payload oder -
 inline constexpr std::string_view testHomeRefused =
     "Der Test benötigt einen getrennten, ausdrücklich markierten Testordner.";
 inline constexpr std::string_view unknownError = "Unbekannter Fehler.";
+inline constexpr std::string_view homeNotUtf8 =
+    "Der Pfad des Benutzerordners ist kein gültiges UTF-8. Es wurden keine Dateien installiert.";
+inline constexpr std::string_view invalidProductName =
+    "Der Produktname im Installationspaket ist kein gültiger Ordnername. Es wurden keine Dateien installiert.";
 inline constexpr std::string_view noDisplay =
     "Es ist keine Anzeige verfügbar, um die Dialoge des Installers zu zeigen.";
 inline std::string resourceFolderMissing(const std::string& executable)
@@ -70,6 +74,22 @@ inline std::string notRestored(const std::string& backupFolder)
     return "Einige Dateien konnten nicht automatisch wiederhergestellt werden. Die Sicherung liegt hier: "
            + backupFolder;
 }
+// Another run holds the home's lock; this one changed nothing.
+inline constexpr std::string_view anotherRunActive =
+    "In diesem Benutzerordner läuft bereits eine andere Installation. Bitte warte, bis sie beendet ist, und starte "
+    "den Installer danach erneut. Es wurde nichts verändert.";
+// A test-mode run would change `path`, which lies outside the test folder
+// once links are resolved.
+inline std::string outsideTestHome(const std::string& path)
+{
+    return "Im Testmodus ändert der Installer nur Dateien innerhalb des Testordners, doch dieses Ziel liegt "
+           "(Verknüpfungen aufgelöst) außerhalb: "
+           + path;
+}
+// SIGTERM, SIGINT or SIGHUP ended the run, after everything it had changed
+// was put back.
+inline constexpr std::string_view interrupted =
+    "Der Installer wurde zum Beenden aufgefordert. Bereits vorgenommene Änderungen wurden zurückgesetzt.";
 
 // The colour-script product.
 inline constexpr std::string_view settingsUnreadable =

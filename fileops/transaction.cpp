@@ -2,22 +2,28 @@
 
 #include "fileops/file_helpers.h"
 #include "platform/file_manager.h"
+#include "platform/interruption.h"
 #include "platform/random_uuid.h"
 
+#include <exception>
+#include <string_view>
 #include <system_error>
 
 namespace kb {
 
 namespace {
 
-// Removes the scratch item when replace() leaves, however it leaves. After a
-// successful replacement nothing is there any more; that failure is as welcome as
-// any other failure of this clean-up, which must never hide the real outcome.
+// Removes the scratch item when replace() leaves by an exception (a
+// replacement that succeeds has renamed or removed it already). A signal is
+// only noted from then on, so that the removal runs; its failure is not
+// reported, as this clean-up must never hide the real outcome.
 class ScratchCleanup {
 public:
     explicit ScratchCleanup(Path path) : path_(std::move(path)) {}
     ~ScratchCleanup()
     {
+        if (std::uncaught_exceptions() == exceptions_) return;
+        holdInterruptions();
         try {
             fm->removeItem(path_);
         } catch (...) {
@@ -28,9 +34,11 @@ public:
 
 private:
     Path path_;
+    int exceptions_ = std::uncaught_exceptions();
 };
 
 constexpr unsigned privateFileMode = 0600;
+constexpr std::string_view scratchPrefix = ".kestrelbay-install-";
 
 }  // namespace
 
@@ -44,8 +52,14 @@ void Transaction::replace(const std::filesystem::path& source, const std::filesy
 {
     const Path folder = destination.parent_path();
     fm->createDirectory(folder);
+    // Scratch items that a killed earlier run left beside the destination go
+    // first; the run's lock on the home keeps any other run from making new
+    // ones meanwhile.
+    for (const DirectoryEntry& entry : fm->contentsOfDirectory(folder)) {
+        if (entry.name.starts_with(scratchPrefix)) fm->removeItem(folder / entry.name);
+    }
 
-    const Path scratch = folder / (".kestrelbay-install-" + randomUUID());
+    const Path scratch = folder / (std::string(scratchPrefix) + randomUUID());
     ScratchCleanup cleanup(scratch);
 
     fm->copyItem(source, scratch);

@@ -1,6 +1,8 @@
 #pragma once
 // Puts items in place one by one, backing up whatever each replaces, and
 // can put everything back, newest first, when a later step fails.
+// It runs under the home's lock (see products/install.cpp): scratch items
+// beside a destination can then only be left over from a killed earlier run.
 
 #include <filesystem>
 #include <optional>
@@ -25,8 +27,9 @@ public:
     // scratch name beside it, the old item (if any) copied to
     // backupRoot/label and recorded, then swapped with the scratch item in
     // one step and removed from the scratch name (without an old item the
-    // scratch item is simply renamed into place). `mode` applies to the
-    // installed top-level item; mode 0600 makes the backup private too.
+    // scratch item is simply renamed into place). Scratch items an earlier
+    // run left in the destination's folder are removed first. `mode` applies
+    // to the installed top-level item; mode 0600 makes the backup private too.
     void replace(const std::filesystem::path& source, const std::filesystem::path& destination,
                  const std::string& label, std::optional<unsigned> mode = std::nullopt);
 

@@ -1,10 +1,12 @@
 #include "platform/file_manager.h"
 
+#include "platform/system_error.h"
+
 #include <array>
 
 namespace kb {
 
-std::string readFile(const Path& path)
+std::string readFile(const Path& path, std::uint64_t limit)
 {
     std::unique_ptr<InputFile> file = fm->openForReading(path);
     std::string content;
@@ -12,6 +14,7 @@ std::string readFile(const Path& path)
     for (;;) {
         std::size_t got = file->read(buffer);
         if (got == 0) return content;
+        if (got > limit - content.size()) throwSystemError(EFBIG, "read", path);
         content.append(reinterpret_cast<const char*>(buffer.data()), got);
     }
 }

@@ -43,6 +43,12 @@ public:
     virtual std::size_t read(std::span<std::byte> buffer) = 0;
 };
 
+// An exclusive hold on a lock file, for as long as the object lives.
+class FileLock {
+public:
+    virtual ~FileLock() = default;
+};
+
 class FileManager {
 public:
     virtual ~FileManager() = default;
@@ -73,9 +79,17 @@ public:
     virtual bool isWritable(const Path& path) = 0;
     // The entries of one folder, sorted by name, without "." and "..".
     virtual std::vector<DirectoryEntry> contentsOfDirectory(const Path& path) = 0;
+    // Opens a regular file, following links, without ever waiting: a folder
+    // fails with EISDIR, anything else that is no regular file (a FIFO, a
+    // device, a socket) with EOPNOTSUPP.
     virtual std::unique_ptr<InputFile> openForReading(const Path& path) = 0;
     // Writes to a scratch file beside `path`, then renames it over `path`.
     virtual void writeAtomically(const Path& path, std::string_view data) = 0;
+    // Takes the exclusive lock of the file at `path` without waiting, making
+    // the file (0600) when it is missing; a final link is refused, never
+    // followed. Nothing when someone else holds it. The hold removes the file
+    // as it ends; the system ends it too when the process dies, however.
+    virtual std::unique_ptr<FileLock> lockExclusively(const Path& path) = 0;
 
     virtual Path homeDirectory() = 0;
     virtual Path temporaryDirectory() = 0;
@@ -87,8 +101,9 @@ extern FileManager* fm;
 // The file manager of the system the program runs on.
 std::unique_ptr<FileManager> makeSystemFileManager();
 
-// Reads a whole file through `fm`.
-std::string readFile(const Path& path);
+// Reads a whole file through `fm`; one of more than `limit` bytes fails with
+// EFBIG once that many have been read.
+std::string readFile(const Path& path, std::uint64_t limit);
 
 
 }  // namespace kb

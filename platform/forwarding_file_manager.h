@@ -71,6 +71,11 @@ public:
         before("writeAtomically", path);
         target_.writeAtomically(path, data);
     }
+    std::unique_ptr<FileLock> lockExclusively(const Path& path) override
+    {
+        before("lockExclusively", path);
+        return target_.lockExclusively(path);
+    }
     Path homeDirectory() override { return target_.homeDirectory(); }
     Path temporaryDirectory() override { return target_.temporaryDirectory(); }
 

@@ -13,6 +13,7 @@ struct MemoryNode {
     unsigned mode = 0644;
     std::string bytes;                                           // a file's contents, a link's target text
     std::map<std::string, std::shared_ptr<MemoryNode>> entries;  // a folder's items, sorted by name
+    bool locked = false;                                         // a file's lock is held
 };
 
 namespace {
@@ -139,6 +140,12 @@ void MemoryFileManager::addLink(const Path& path, std::string target)
     locate(*root_, path, "create link", path).put(makeNode(FileType::symlink, 0777, std::move(target)));
 }
 
+void MemoryFileManager::addSpecial(const Path& path, unsigned mode)
+{
+    createDirectory(path.parent_path());
+    locate(*root_, path, "create", path).put(makeNode(FileType::other, mode & 07777));
+}
+
 void MemoryFileManager::createDirectory(const Path& path)
 {
     Path prefix;
@@ -242,6 +249,7 @@ std::unique_ptr<InputFile> MemoryFileManager::openForReading(const Path& path)
 {
     NodePtr node = followed(*root_, path, "open", path);
     if (node->type == FileType::directory) throwSystemError(EISDIR, "read", path);
+    if (node->type != FileType::regular) throwSystemError(EOPNOTSUPP, "read special file", path);
     return std::make_unique<MemoryInputFile>(std::move(node));
 }
 
@@ -251,6 +259,48 @@ void MemoryFileManager::writeAtomically(const Path& path, std::string_view data)
     if (NodePtr node = place.node(); node && node->type == FileType::directory)
         throwSystemError(EISDIR, "replace", path);
     place.put(makeNode(FileType::regular, 0644, std::string(data)));
+}
+
+namespace {
+
+// Holds the lock of one file; as it ends, it removes the file (if that is
+// still the one at the path) and lets the lock go.
+class MemoryFileLock final : public FileLock {
+public:
+    MemoryFileLock(NodePtr root, Path path, NodePtr file)
+        : root_(std::move(root)), path_(std::move(path)), file_(std::move(file))
+    {
+        file_->locked = true;
+    }
+    ~MemoryFileLock() override
+    {
+        file_->locked = false;
+        try {
+            Place place = locate(*root_, path_, "remove", path_);
+            if (place.node() == file_) place.folder.entries.erase(place.name);
+        } catch (const std::system_error&) {
+        }
+    }
+    MemoryFileLock(const MemoryFileLock&) = delete;
+    MemoryFileLock& operator=(const MemoryFileLock&) = delete;
+
+private:
+    NodePtr root_;
+    Path path_;
+    NodePtr file_;
+};
+
+}  // namespace
+
+std::unique_ptr<FileLock> MemoryFileManager::lockExclusively(const Path& path)
+{
+    Place place = locate(*root_, path, "create", path);
+    NodePtr file = place.node();
+    if (file && file->type == FileType::symlink) throwSystemError(ELOOP, "create", path);
+    if (file && file->type == FileType::directory) throwSystemError(EISDIR, "create", path);
+    if (file && file->locked) return nullptr;
+    if (!file) place.put(file = makeNode(FileType::regular, 0600));
+    return std::make_unique<MemoryFileLock>(root_, path, file);
 }
 
 }  // namespace kb

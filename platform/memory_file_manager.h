@@ -1,8 +1,9 @@
 #pragma once
 // A file manager that keeps a whole file system in memory: folders, files
-// with their bytes and modes, links with their target texts. It answers and
-// fails as the system's file manager does (the same errno, the same action
-// in the message), so tests can run file logic without touching a disk.
+// with their bytes and modes, links with their target texts, special files
+// with their modes. It answers and fails as the system's file manager does
+// (the same errno, the same action in the message), so tests can run file
+// logic without touching a disk.
 //
 // Paths are absolute; links before the last component are followed, as the
 // system follows them. New files and folders get the modes a umask of 022
@@ -27,6 +28,8 @@ public:
     // folders above it as createDirectory() does.
     void addFile(const Path& path, std::string bytes, unsigned mode = 0644);
     void addLink(const Path& path, std::string target);
+    // Puts a special file (as a FIFO) at `path`: listed and copied, never read.
+    void addSpecial(const Path& path, unsigned mode = 0644);
 
     void createDirectory(const Path& path) override;
     void setPermissions(const Path& path, unsigned mode) override;
@@ -40,6 +43,8 @@ public:
     std::vector<DirectoryEntry> contentsOfDirectory(const Path& path) override;
     std::unique_ptr<InputFile> openForReading(const Path& path) override;
     void writeAtomically(const Path& path, std::string_view data) override;
+    // Locks are kept per file in memory; a hold must end before its file manager.
+    std::unique_ptr<FileLock> lockExclusively(const Path& path) override;
     Path homeDirectory() override { return home_; }
     Path temporaryDirectory() override { return temporary_; }
 

@@ -2,6 +2,7 @@
 
 #include "core/install_error.h"
 #include "core/messages.h"
+#include "core/property_list_limits.h"
 #include "fileops/file_helpers.h"
 #include "fileops/process.h"
 #include "payload/paths.h"
@@ -30,17 +31,18 @@ std::string liveLaunchdValue()
 }
 
 // The search path an agent file from an earlier installation sets; no file,
-// a folder or a foreign file contributes nothing. An agent file that is there
-// but cannot be read stops the run with its error: going on without it would
-// drop the folders it names from OFX_PLUGIN_PATH while reporting them kept.
+// a folder, a foreign file or one larger than any agent contributes nothing.
+// An agent file that is there but cannot be read (a FIFO or a device among
+// them) stops the run with its error: going on without it would drop the
+// folders it names from OFX_PLUGIN_PATH while reporting them kept.
 std::optional<std::string> earlierAgentSearchPath(const std::filesystem::path& agentFile)
 {
     std::string bytes;
     try {
-        bytes = readFile(agentFile);
+        bytes = readFile(agentFile, maxPropertyListBytes);
     } catch (const std::system_error& error) {
         if (error.code() == std::errc::no_such_file_or_directory || error.code() == std::errc::not_a_directory
-            || error.code() == std::errc::is_a_directory) {
+            || error.code() == std::errc::is_a_directory || error.code() == std::errc::file_too_large) {
             return std::nullopt;
         }
         throw;
@@ -90,6 +92,7 @@ public:
 
         SearchPath searchPath = collectSearchPath(ctx, agent_.file, previousLaunchdValue_);
         if (!ctx.testing) checkOtherCopies(searchPath, ctx.home, destination);
+        declareChanges(ctx, {destination, agent_.file});
         PreparedAgent prepared = prepareLaunchAgent(std::move(searchPath), ofxFolder, agent_.label, ctx.temp);
 
         ctx.transaction.replace(ctx.payload / bundleName, destination, bundleName);

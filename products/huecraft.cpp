@@ -8,6 +8,7 @@
 
 #include <array>
 #include <string>
+#include <vector>
 
 namespace kb {
 
@@ -56,6 +57,9 @@ void installHuecraft(RunContext& ctx)
     const path script = ctx.applicationSupport / "Blackmagic Design" / "DaVinci Resolve" / "Fusion" / "Scripts" /
                         "Color" / "Huecraft_Vireo.py";
     const path colorScripts = script.parent_path();
+    std::vector<path> changed{runtime, settingsFile, lutFolder};
+    for (const char* name : scriptFiles) changed.push_back(colorScripts / name);
+    declareChanges(ctx, changed);
 
     mergeSettings(settings, {runtime.string(), (runtime / "runtime" / "huecraft-engine").string(),
                              lutFolder.string()});

@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kb {
 
@@ -38,6 +39,12 @@ public:
     // record of a successful run.
     virtual std::string closingText(const nlohmann::json& result) const = 0;
 };
+
+// Every item a recipe will change (installed items, folders it makes outside
+// the transaction), named after the recipe's own checks and before its first
+// change. In test mode each must lie inside the test folder once links are
+// resolved, or the run is refused; the ordinary mode follows the user's links.
+void declareChanges(const RunContext& ctx, const std::vector<std::filesystem::path>& items);
 
 // A fresh recipe for the product id, or nothing for an id this installer
 // does not carry. Ids compare exactly.

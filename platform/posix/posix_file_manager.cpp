@@ -8,6 +8,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -69,6 +70,22 @@ std::vector<RawEntry> listEntries(int dirFd, const Path& shown)
     return entries;
 }
 
+// Opens a file to read its bytes, following a final link unless `flags` holds
+// O_NOFOLLOW. The open never waits (a FIFO without a writer would block it
+// for ever) and the descriptor must then be a regular file: a FIFO, a device
+// such as /dev/zero or a socket could block a read or never end it.
+UniqueFd openRegularFile(int at, const char* name, int flags, const Path& shown)
+{
+    // O_NONBLOCK has no effect on reading a regular file.
+    UniqueFd fd(::openat(at, name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | flags));
+    if (!fd) throwErrno("open", shown);
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) throwErrno("read attributes of", shown);
+    if (S_ISDIR(st.st_mode)) throwSystemError(EISDIR, "read", shown);
+    if (!S_ISREG(st.st_mode)) throwSystemError(EOPNOTSUPP, "read special file", shown);
+    return fd;
+}
+
 void keepTimes(int fd, const struct stat& st, const Path& to)
 {
     std::array<timespec, 2> times = system_calls::accessAndModificationTimes(st);
@@ -98,8 +115,8 @@ void copyAt(int fromDir, const char* fromName, const Path& from, int toDir, cons
     }
 
     if (S_ISREG(st.st_mode)) {
-        UniqueFd in(::openat(fromDir, fromName, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-        if (!in) throwErrno("open", from);
+        // Opened as a regular file still: it may have been replaced since it was looked at.
+        UniqueFd in = openRegularFile(fromDir, fromName, O_NOFOLLOW, from);
         UniqueFd out(::openat(toDir, toName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (!out) throwErrno("create", to);
         system_calls::copyBytes(in.get(), out.get(), from, to);
@@ -266,11 +283,7 @@ std::vector<DirectoryEntry> PosixFileManager::contentsOfDirectory(const Path& pa
 
 std::unique_ptr<InputFile> PosixFileManager::openForReading(const Path& path)
 {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd) throwErrno("open", path);
-    struct stat st {};
-    if (::fstat(fd.get(), &st) == 0 && S_ISDIR(st.st_mode)) throwSystemError(EISDIR, "read", path);
-    return std::make_unique<PosixInputFile>(std::move(fd), path);
+    return std::make_unique<PosixInputFile>(openRegularFile(AT_FDCWD, path.c_str(), 0, path), path);
 }
 
 void PosixFileManager::writeAtomically(const Path& path, std::string_view data)
@@ -296,6 +309,43 @@ void PosixFileManager::writeAtomically(const Path& path, std::string_view data)
     } catch (...) {
         ::unlink(scratch.c_str());
         throw;
+    }
+}
+
+namespace {
+
+// Removes the lock file while the lock is still held, then lets it go.
+class PosixFileLock final : public FileLock {
+public:
+    PosixFileLock(UniqueFd fd, Path path) : fd_(std::move(fd)), path_(std::move(path)) {}
+    ~PosixFileLock() override { ::unlink(path_.c_str()); }
+    PosixFileLock(const PosixFileLock&) = delete;
+    PosixFileLock& operator=(const PosixFileLock&) = delete;
+
+private:
+    UniqueFd fd_;
+    Path path_;
+};
+
+}  // namespace
+
+std::unique_ptr<FileLock> PosixFileManager::lockExclusively(const Path& path)
+{
+    for (;;) {
+        UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!fd) throwErrno("create", path);
+        if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+            if (errno == EWOULDBLOCK) return nullptr;
+            throwErrno("lock", path);
+        }
+        // A holder that ended between our open and our lock removed the file
+        // we locked; a later run would make a new one, so ours must be the
+        // file the path names now.
+        struct stat held {};
+        struct stat named {};
+        if (::fstat(fd.get(), &held) != 0) throwErrno("read attributes of", path);
+        if (::lstat(path.c_str(), &named) == 0 && named.st_dev == held.st_dev && named.st_ino == held.st_ino)
+            return std::make_unique<PosixFileLock>(std::move(fd), path);
     }
 }
 

@@ -19,6 +19,7 @@ public:
     std::vector<DirectoryEntry> contentsOfDirectory(const Path& path) override;
     std::unique_ptr<InputFile> openForReading(const Path& path) override;
     void writeAtomically(const Path& path, std::string_view data) override;
+    std::unique_ptr<FileLock> lockExclusively(const Path& path) override;
     Path homeDirectory() override;
     Path temporaryDirectory() override;
 };

@@ -1,8 +1,11 @@
 #include "platform/posix/posix_launcher.h"
 
+#include "platform/interruption.h"
 #include "platform/posix/system_calls.h"
 #include "platform/system_error.h"
 
+#include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -27,6 +30,46 @@ private:
     posix_spawn_file_actions_t actions_{};
 };
 
+// The child starts in a process group of its own, so that ending it ends
+// whatever it started too, and a terminal's Ctrl-C reaches the installer
+// alone, which then ends the child itself. It gets the default handling of
+// SIGPIPE back, which the installer ignores.
+class SpawnAttributes {
+public:
+    SpawnAttributes()
+    {
+        ::posix_spawnattr_init(&attributes_);
+        sigset_t defaults;
+        ::sigemptyset(&defaults);
+        ::sigaddset(&defaults, SIGPIPE);
+        ::posix_spawnattr_setsigdefault(&attributes_, &defaults);
+        ::posix_spawnattr_setpgroup(&attributes_, 0);
+        ::posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
+    }
+    ~SpawnAttributes() { ::posix_spawnattr_destroy(&attributes_); }
+    SpawnAttributes(const SpawnAttributes&) = delete;
+    SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+    posix_spawnattr_t* get() { return &attributes_; }
+
+private:
+    posix_spawnattr_t attributes_{};
+};
+
+// After a wake-up: when it was a signal that ends the run, the child and its
+// group are ended and waited for before the interruption goes on.
+void endChildIfInterrupted(pid_t child)
+{
+    try {
+        wokenUp();
+    } catch (...) {
+        ::kill(-child, SIGTERM);
+        int status = 0;
+        while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+        }
+        throw;
+    }
+}
+
 }  // namespace
 
 LaunchResult PosixLauncher::run(const std::filesystem::path& executable, const std::vector<std::string>& arguments)
@@ -37,6 +80,7 @@ LaunchResult PosixLauncher::run(const std::filesystem::path& executable, const s
     SpawnActions actions;
     ::posix_spawn_file_actions_adddup2(actions.get(), writeEnd.get(), STDOUT_FILENO);
     ::posix_spawn_file_actions_adddup2(actions.get(), writeEnd.get(), STDERR_FILENO);
+    SpawnAttributes attributes;
 
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(executable.c_str()));
@@ -44,27 +88,37 @@ LaunchResult PosixLauncher::run(const std::filesystem::path& executable, const s
     argv.push_back(nullptr);
 
     pid_t child = 0;
-    int error = ::posix_spawn(&child, executable.c_str(), actions.get(), nullptr, argv.data(), environ);
+    int error = ::posix_spawn(&child, executable.c_str(), actions.get(), attributes.get(), argv.data(), environ);
     if (error != 0) throwSystemError(error, "start", executable);
     writeEnd.reset();
 
     // Read to the end first: a child that writes more than the pipe holds
-    // would otherwise block forever while we wait for it.
+    // would otherwise block forever while we wait for it. While signals are
+    // handled, the wait also wakes for one (and for the child's end, once
+    // its output is closed), so that an interruption never waits for the child.
+    const int wake = wakeDescriptor();
     LaunchResult result;
     std::array<char, 65536> buffer{};
-    for (;;) {
-        ssize_t got = ::read(readEnd.get(), buffer.data(), buffer.size());
+    int status = 0;
+    for (bool reading = true;;) {
+        if (!reading) {
+            const pid_t ended = ::waitpid(child, &status, wake < 0 ? 0 : WNOHANG);
+            if (ended == child) break;
+            if (ended < 0 && errno != EINTR) throwErrno("wait for", executable);
+            if (wake < 0) continue;
+        }
+        std::array<pollfd, 2> watched{{{reading ? readEnd.get() : -1, POLLIN, 0}, {wake, POLLIN, 0}}};
+        if (::poll(watched.data(), watched.size(), -1) < 0 && errno != EINTR) throwErrno("wait for", executable);
+        if (watched[1].revents != 0) endChildIfInterrupted(child);
+        if (watched[0].revents == 0) continue;
+        const ssize_t got = ::read(readEnd.get(), buffer.data(), buffer.size());
         if (got > 0) {
             result.output.append(buffer.data(), static_cast<std::size_t>(got));
         } else if (got == 0 || errno != EINTR) {
-            break;
+            reading = false;
         }
     }
 
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0) {
-        if (errno != EINTR) throwErrno("wait for", executable);
-    }
     if (WIFEXITED(status)) {
         result.status = WEXITSTATUS(status);
     } else if (WIFSIGNALED(status)) {

@@ -13,6 +13,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <sys/stat.h>
+
 #include <regex>
 
 namespace kb::test {
@@ -23,16 +25,24 @@ using Vars = std::map<std::string, std::string>;
 
 const json table = json::parse(readText(sourceDir() / "tests/payload/hostile-inputs.json"));
 
-// "{name}" becomes the value of `name`, "{N*c}" N times the character c; in a JSON value, every text.
+// "{name}" becomes the value of `name`, "{N*text}" N times the text; in a JSON value, every text.
 std::string expand(std::string text, const Vars& vars)
 {
-    static const std::regex repeated(R"(\{(\d+)\*(.)\})");
+    static const std::regex repeated(R"(\{(\d+)\*([^{}]+)\})");
+    std::size_t from = 0;
     for (const auto& [name, value] : vars) {
         for (std::size_t at; (at = text.find("{" + name + "}")) != std::string::npos;)
             text.replace(at, name.size() + 2, value);
     }
-    for (std::smatch m; std::regex_search(text, m, repeated);)
-        text.replace(m.position(), m.length(), std::stoul(m[1]), m.str(2)[0]);
+    for (std::smatch m; std::regex_search(text.cbegin() + from, text.cend(), m, repeated);) {  // on after each run
+        std::string run = m.str(2);
+        const std::size_t size = std::stoul(m[1]) * run.size();
+        while (run.size() < size) run += run;  // doubled, then cut to size
+        run.resize(size);
+        from += m.position();
+        text.replace(from, m.length(), run);
+        from += run.size();
+    }
     return text;
 }
 
@@ -46,18 +56,20 @@ const json& part(const json& run, const char* key) { return run.contains(key) ? 
 // The installer's own lines by their names in the table.
 std::string line(const std::string& key)
 {
-    const std::string x = key.substr(key.find(':') + 1);  // "check:X" and "resources:X" name X
+    const std::string x = key.substr(key.find(':') + 1);  // "check:X", "resources:X", "outside:X" name X
     const json texts = {
         {"unpack", messages::systemStepFailed("ditto", 1)}, {"missing", messages::contentMissing},
         {"link", messages::invalidLink}, {"incomplete", messages::incomplete}, {"damaged", messages::damagedArchive},
         {"usage", messages::usage}, {"testHome", messages::testHomeRefused}, {"unknown", messages::unknownProduct},
         {"settings", messages::settingsUnreadable}, {"lutRelative", messages::lutNotAbsolute},
         {"lutLocked", messages::lutNotWritable}, {"check", messages::checkFailed(x)},
-        {"resources", messages::resourceFolderMissing(x)}};
+        {"resources", messages::resourceFolderMissing(x)}, {"name", messages::invalidProductName},
+        {"home", messages::homeNotUtf8}, {"busy", messages::anotherRunActive},
+        {"outside", messages::outsideTestHome(x)}};
     return std::string(messages::failurePrefix) + std::string(texts.at(key.substr(0, key.find(':'))));
 }
 
-// Makes a tree entry as the table writes it: "f 0644 text", "d 0755", "l target", "c <file to copy>", "gone";
+// Makes a tree entry as the table writes it: "f 0644 text", "d 0755", "l target", "c <file>", "p 0644" (FIFO), "gone";
 // entryOf gives what picture() shows for one ("" for "gone").
 void place(const fs::path& path, const std::string& form)
 {
@@ -67,6 +79,7 @@ void place(const fs::path& path, const std::string& form)
     if (form[0] == 'd') fs::create_directories(path), fs::permissions(path, fs::perms(mode()));
     if (form[0] == 'l') makeLink(form.substr(2), path);
     if (form[0] == 'c') fs::copy_file(form.substr(2), path);
+    if (form[0] == 'p') ::mkfifo(path.c_str(), mode());
 }
 
 std::string entryOf(const std::string& form) { TempDir t; return place(t / "x", form), picture(t.path())["x"]; }
@@ -129,7 +142,7 @@ void check(const json& run)
     const fs::path box = vars["sandbox"], tmp = vars["tmp"];
     makeBundle(run, box / "Product.app", vars);
     const json setup = patched(table["sandbox"], run.value("setup", json::object()));
-    for (const auto& [path, form] : setup.items()) place(box / path, expand(form, vars));
+    for (const auto& [path, form] : setup.items()) place(box / expand(path, vars), expand(form, vars));
     for (const json& pair : run.value("cases", json::array())) {  // a rule of the payload's, on texts and a real tree
         const std::string in = expand(pair[0], vars), rule = run["rule"];
         json got = rule == "safe" ? json(safeRelative(in)) : rule == "canonical" ? json(canonicalPath(in))
