@@ -10,6 +10,7 @@ packages=(
   nlohmann-json3-dev libssl-dev libgtk-3-dev
   libarchive-dev libplist-dev libutf8proc-dev
   xvfb xdotool x11-utils imagemagick
+  gobjc++ libgnustep-gui-dev gnustep-make gnustep-back0.29
   zip unzip python3 libarchive-tools openssl util-linux procps time
 )
 

@@ -2,7 +2,8 @@
 # Builds the installer and runs the whole test suite twice: once in an
 # ordinary build, and once with AddressSanitizer and UndefinedBehaviorSanitizer
 # in the portable build, which uses only the calls every POSIX system (a Mac
-# among them) has. Between them, a short fuzzing run of every fuzz target.
+# among them) has. Between them, a short fuzzing run of every fuzz target;
+# last, the macOS desktop built against GNUstep and its alert clicked through.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -25,3 +26,6 @@ export ASAN_OPTIONS=abort_on_error=0:detect_leaks=1
 export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan-suppressions.txt:print_suppressions=0"
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 ctest --test-dir build-asan --output-on-failure -j"$jobs"
+
+# The macOS desktop compiled against GNUstep, its alert driven on a virtual display.
+scripts/gnustep-check.sh

@@ -1,0 +1,117 @@
+// The macOS versions of the calls in platform/posix/system_calls.h, and the
+// running program's own path.
+
+#include "platform/posix/system_calls.h"
+
+#include "platform/resource.h"
+#include "platform/system_error.h"
+
+#include <copyfile.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <mach-o/dyld.h>
+#include <stdio.h>  // renameatx_np
+#include <sys/random.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <system_error>
+
+namespace kb {
+
+namespace system_calls {
+
+void renameWithoutReplacing(const Path& from, const Path& to)
+{
+    if (::renameatx_np(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_EXCL) == 0) return;
+    if (errno != ENOTSUP && errno != EINVAL) throwErrno("move", from);
+    // A file system without RENAME_EXCL: check, then rename.
+    struct stat st {};
+    if (::lstat(to.c_str(), &st) == 0) throwSystemError(EEXIST, "move onto", to);
+    if (::rename(from.c_str(), to.c_str()) != 0) throwErrno("move", from);
+}
+
+void exchange(const Path& a, const Path& b)
+{
+    if (::renameatx_np(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_SWAP) == 0) return;
+    // A file system without the swap answers ENOTSUP, which on macOS is not
+    // the EOPNOTSUPP callers recognise.
+    if (errno == ENOTSUP || errno == EINVAL) throwSystemError(EOPNOTSUPP, "exchange", a);
+    throwErrno("exchange", a);
+}
+
+void copyBytes(int in, int out, const Path& from, const Path& to)
+{
+    // Both descriptors are freshly opened at their starts. fcopyfile says
+    // only that it failed, not on which side; a failing disk is taken as the
+    // reading side, anything else as the writing one.
+    if (::fcopyfile(in, out, nullptr, COPYFILE_DATA) == 0) return;
+    int error = errno;
+    if (error == EIO || error == EBADF) throwSystemError(error, "read", from);
+    throwSystemError(error, "write", to);
+}
+
+void randomBytes(std::span<std::uint8_t> bytes)
+{
+    // getentropy gives at most 256 bytes a call.
+    for (std::size_t filled = 0; filled < bytes.size();) {
+        std::size_t piece = std::min<std::size_t>(bytes.size() - filled, 256);
+        if (::getentropy(bytes.data() + filled, piece) != 0)
+            throw std::system_error(errno, std::generic_category(), "cannot read random bytes");
+        filled += piece;
+    }
+}
+
+std::array<UniqueFd, 2> closeOnExecPipe(const Path& program)
+{
+    // macOS has no pipe2; the installer starts its programs from one thread,
+    // so no other thread can start one between the two calls.
+    std::array<int, 2> ends{};
+    if (::pipe(ends.data()) != 0) throwErrno("create a pipe for", program);
+    std::array<UniqueFd, 2> pipe{UniqueFd(ends[0]), UniqueFd(ends[1])};
+    for (const UniqueFd& end : pipe) {
+        if (::fcntl(end.get(), F_SETFD, FD_CLOEXEC) != 0) throwErrno("create a pipe for", program);
+    }
+    return pipe;
+}
+
+std::array<timespec, 2> accessAndModificationTimes(const struct stat& st)
+{
+    return {st.st_atimespec, st.st_mtimespec};
+}
+
+Path temporaryFolder()
+{
+    // TMPDIR as on Linux (launchd sets it to the folder below for programs
+    // started from the Finder), then the user's own folder below
+    // /var/folders, which nobody else can enter.
+    if (const char* tmp = std::getenv("TMPDIR"); tmp && tmp[0] == '/') return tmp;
+    std::string folder(PATH_MAX, '\0');
+    std::size_t length = ::confstr(_CS_DARWIN_USER_TEMP_DIR, folder.data(), folder.size());
+    if (length == 0 || length > folder.size()) return "/tmp";
+    folder.resize(length - 1);  // without the terminating NUL
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    return folder;
+}
+
+}  // namespace system_calls
+
+std::filesystem::path runningExecutable()
+{
+    // The path the program was started by, which may pass through links;
+    // the bundle is found from the real one.
+    std::uint32_t size = 0;
+    ::_NSGetExecutablePath(nullptr, &size);
+    std::string started(size, '\0');
+    if (::_NSGetExecutablePath(started.data(), &size) != 0) return {};
+    char* real = ::realpath(started.c_str(), nullptr);
+    if (!real) return {};
+    std::filesystem::path path = real;
+    std::free(real);
+    return path;
+}
+
+}  // namespace kb
