@@ -341,10 +341,10 @@ std::unique_ptr<FileLock> PosixFileManager::lockExclusively(const Path& path)
         // A holder that ended between our open and our lock removed the file
         // we locked; a later run would make a new one, so ours must be the
         // file the path names now.
-        struct stat held {};
+        struct stat locked {};
         struct stat named {};
-        if (::fstat(fd.get(), &held) != 0) throwErrno("read attributes of", path);
-        if (::lstat(path.c_str(), &named) == 0 && named.st_dev == held.st_dev && named.st_ino == held.st_ino)
+        if (::fstat(fd.get(), &locked) != 0) throwErrno("read attributes of", path);
+        if (::lstat(path.c_str(), &named) == 0 && named.st_dev == locked.st_dev && named.st_ino == locked.st_ino)
             return std::make_unique<PosixFileLock>(std::move(fd), path);
     }
 }
