@@ -27,7 +27,7 @@ struct RecordingLauncher : Launcher {
     Launcher& real;
     std::vector<std::string> commands;
     std::string failing;  // once
-    int failStatus = 0;  // 0: the failing verb cannot be started at all
+    int failStatus = 0;  // with none, the failing verb cannot be started at all
     explicit RecordingLauncher(Launcher& target) : real(target) {}
     LaunchResult run(const fs::path& program, const std::vector<std::string>& arguments) override
     {
