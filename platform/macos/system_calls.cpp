@@ -54,30 +54,6 @@ void copyBytes(int in, int out, const Path& from, const Path& to)
     throwSystemError(error, "write", to);
 }
 
-void randomBytes(std::span<std::uint8_t> bytes)
-{
-    // getentropy gives at most 256 bytes a call.
-    for (std::size_t filled = 0; filled < bytes.size();) {
-        std::size_t piece = std::min<std::size_t>(bytes.size() - filled, 256);
-        if (::getentropy(bytes.data() + filled, piece) != 0)
-            throw std::system_error(errno, std::generic_category(), "cannot read random bytes");
-        filled += piece;
-    }
-}
-
-std::array<UniqueFd, 2> closeOnExecPipe(const Path& program)
-{
-    // macOS has no pipe2; the installer starts its programs from one thread,
-    // so no other thread can start one between the two calls.
-    std::array<int, 2> ends{};
-    if (::pipe(ends.data()) != 0) throwErrno("create a pipe for", program);
-    std::array<UniqueFd, 2> pipe{UniqueFd(ends[0]), UniqueFd(ends[1])};
-    for (const UniqueFd& end : pipe) {
-        if (::fcntl(end.get(), F_SETFD, FD_CLOEXEC) != 0) throwErrno("create a pipe for", program);
-    }
-    return pipe;
-}
-
 std::array<timespec, 2> accessAndModificationTimes(const struct stat& st)
 {
     return {st.st_atimespec, st.st_mtimespec};

@@ -1,6 +1,7 @@
-// Portable versions of the calls in platform/posix/system_calls.h, for
-// systems without Linux's rename flags, in-kernel copy, random-bytes call and
-// one-step close-on-exec pipe (macOS among them); chosen with KB_PORTABLE.
+// Portable versions of the renaming and copying calls in
+// platform/posix/system_calls.h, for systems without Linux's rename flags and
+// in-kernel copy; chosen with KB_PORTABLE. Random bytes and pipes are in
+// entropy_and_pipes.cpp, which macOS uses too.
 
 #include "platform/posix/system_calls.h"
 
@@ -8,7 +9,6 @@
 
 #include <fcntl.h>
 #include <sys/types.h>
-#include <sys/random.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -51,28 +51,6 @@ void copyBytes(int in, int out, const Path& from, const Path& to)
             done += written;
         }
     }
-}
-
-void randomBytes(std::span<std::uint8_t> bytes)
-{
-    // getentropy gives at most 256 bytes a call.
-    for (std::size_t filled = 0; filled < bytes.size();) {
-        std::size_t piece = std::min<std::size_t>(bytes.size() - filled, 256);
-        if (::getentropy(bytes.data() + filled, piece) != 0)
-            throw std::system_error(errno, std::generic_category(), "cannot read random bytes");
-        filled += piece;
-    }
-}
-
-std::array<UniqueFd, 2> closeOnExecPipe(const Path& program)
-{
-    std::array<int, 2> ends{};
-    if (::pipe(ends.data()) != 0) throwErrno("create a pipe for", program);
-    std::array<UniqueFd, 2> pipe{UniqueFd(ends[0]), UniqueFd(ends[1])};
-    for (const UniqueFd& end : pipe) {
-        if (::fcntl(end.get(), F_SETFD, FD_CLOEXEC) != 0) throwErrno("create a pipe for", program);
-    }
-    return pipe;
 }
 
 }  // namespace kb::system_calls
