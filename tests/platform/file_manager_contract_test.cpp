@@ -203,6 +203,7 @@ TEST_P(FileManagerContract, ReadingGivesTheStoredBytesTypesAndTextsSorted)
     EXPECT_EQ(std::pair(ofLink.type, ofLink.size), std::pair(FileType::symlink, std::uint64_t{longTarget.size()}));
     const FileAttributes throughLink = fm->attributes(base / "list/a/../b");
     EXPECT_EQ(std::pair(throughLink.type, throughLink.size), std::pair(FileType::regular, std::uint64_t{100000}));
+    EXPECT_EQ(fm->attributes(base / "list/./C/").type, FileType::directory);  // "." and a closing "/" add nothing
     EXPECT_EQ(fm->contentsOfDirectory(base / "list/C").size(), 0u);
 }
 
