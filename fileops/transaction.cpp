@@ -65,18 +65,17 @@ void Transaction::replace(const std::filesystem::path& source, const std::filesy
     fm->copyItem(source, scratch);
     if (mode) fm->setPermissions(scratch, *mode);
 
-    std::optional<Path> backup;
-    std::optional<unsigned> restoredMode;
+    Change change{destination, std::nullopt, std::nullopt};
     if (itemAt(destination)) {
-        backup = backupRoot_ / label;
-        fm->copyItem(destination, *backup);
+        const Path& backup = change.backup.emplace(backupRoot_ / label);
+        fm->copyItem(destination, backup);
         if (mode && *mode == privateFileMode) {
             // A link is left as it is: making it private would mean changing
             // whatever it points at, which may be the user's own file.
-            const FileAttributes copied = fm->attributes(*backup);
+            const FileAttributes copied = fm->attributes(backup);
             if (copied.type != FileType::symlink) {
-                if (copied.permissions != privateFileMode) restoredMode = copied.permissions;
-                fm->setPermissions(*backup, privateFileMode);
+                if (copied.permissions != privateFileMode) change.restoredMode = copied.permissions;
+                fm->setPermissions(backup, privateFileMode);
             }
         }
     }
@@ -85,15 +84,8 @@ void Transaction::replace(const std::filesystem::path& source, const std::filesy
     // removes a recorded destination, and one that a failed swap left alone
     // is still the user's own item. Room is made first, so that recording
     // cannot fail after the swap.
-    Change change{destination, backup};
     changes_.reserve(changes_.size() + 1);
-    restoredModes_.reserve(restoredModes_.size() + 1);
-    auto record = [&] {
-        // The mode first: rollback reads it by the change's index, so it must
-        // never be missing for a recorded change.
-        restoredModes_.push_back(restoredMode);
-        changes_.push_back(std::move(change));
-    };
+    auto record = [&] { changes_.push_back(std::move(change)); };
 
     if (!itemAt(destination)) {
         fm->moveItem(scratch, destination);
@@ -125,8 +117,8 @@ std::vector<std::string> Transaction::rollback() noexcept
     std::vector<std::string> unrestored;
     try {
         unrestored.reserve(changes_.size());
-        for (std::size_t i = changes_.size(); i-- > 0;) {
-            const Change& change = changes_[i];
+        for (auto it = changes_.rbegin(); it != changes_.rend(); ++it) {
+            const Change& change = *it;
             try {
                 if (itemAt(change.destination)) fm->removeItem(change.destination);
             } catch (...) {
@@ -138,7 +130,7 @@ std::vector<std::string> Transaction::rollback() noexcept
                 fm->copyItem(*change.backup, change.destination);
                 // The backup was made private; the restored item gets the
                 // mode it had before the run.
-                if (restoredModes_[i]) fm->setPermissions(change.destination, *restoredModes_[i]);
+                if (change.restoredMode) fm->setPermissions(change.destination, *change.restoredMode);
             } catch (...) {
                 unrestored.push_back(change.destination.native());
             }

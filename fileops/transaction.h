@@ -16,6 +16,9 @@ public:
     struct Change {
         std::filesystem::path destination;
         std::optional<std::filesystem::path> backup;  // backupRoot / label; none when nothing was there
+        // The old item's own mode when its backup was made private, so that
+        // rollback can give the restored item its mode back.
+        std::optional<unsigned> restoredMode;
     };
 
     // Creates the backup folder (with its parents), private.
@@ -43,9 +46,6 @@ public:
 private:
     std::vector<Change> changes_;
     std::filesystem::path backupRoot_;
-    // Beside each change: the old item's own mode when its backup was made
-    // private, so that rollback can give the restored item its mode back.
-    std::vector<std::optional<unsigned>> restoredModes_;
 };
 
 }  // namespace kb
