@@ -72,7 +72,6 @@ std::string Sha256::finish()
     std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
     unsigned int length = 0;
     check(EVP_DigestFinal_ex(context_.get(), digest.data(), &length), "final");
-    restart();
 
     static constexpr char hex[] = "0123456789abcdef";
     std::string text(std::size_t{length} * 2, '0');

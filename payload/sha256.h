@@ -24,10 +24,9 @@ public:
     Sha256& operator=(const Sha256&) = delete;
 
     void add(std::span<const std::byte> bytes);
-    // The digest of everything added since the start; the object then starts
-    // over, ready for the next text.
+    // The digest of everything added since the last restart.
     std::string finish();
-    // Forgets what was added, as after finish().
+    // Starts a new digest, forgetting whatever was added before.
     void restart();
 
 private:

@@ -110,13 +110,10 @@ void requireRootInUnpackFolder(const Product& product, const std::string& canoni
     }
 }
 
-// One folder of the walk with the entries not yet visited. Its canonical
-// path is computed once: the canonical root for the payload root, and for a
-// real folder below it (never a link: links are not entered) the canonical
-// path of its parent and its own name, which is what realpath would give.
+// One folder of the walk with the entries not yet visited. Links are never
+// entered, so a folder's path below the root is its parent's and its name.
 struct Folder {
     Path path;                // as walked, below the payload root as built
-    std::string canonical;    // canonical path, the parent of this folder's entries
     std::string relative;     // relative path below the payload root, "" for the root
     std::string relativeNfc;  // the same in NFC
     std::vector<DirectoryEntry> entries;
@@ -129,11 +126,11 @@ struct Folder {
 class PayloadWalk {
 public:
     PayloadWalk(const Path& root, const std::string& canonicalRoot, Expected& expected)
-        : rootPrefix_(canonicalRoot + "/"), links_(root, canonicalRoot), expected_(expected)
+        : links_(root, canonicalRoot), expected_(expected)
     {
         // A root that cannot be listed (a file, a link, nothing) holds no payload.
         try {
-            folders_.push_back({root, canonicalRoot, {}, {}, fm->contentsOfDirectory(root)});
+            folders_.push_back({root, {}, {}, fm->contentsOfDirectory(root)});
         } catch (const std::system_error&) {
             throw InstallError(messages::contentMissing);
         }
@@ -156,10 +153,7 @@ private:
     // which `folder` and `entry` are no longer used).
     void visit(const Folder& folder, const DirectoryEntry& entry)
     {
-        // The entry itself is not resolved: its canonical path is its folder's and its name.
-        std::string entryPath = folder.canonical + "/" + entry.name;
-        if (!entryPath.starts_with(rootPrefix_)) throw InstallError(messages::invalidPath);
-        std::string relative = entryPath.substr(rootPrefix_.size());
+        std::string relative = folder.relative.empty() ? entry.name : folder.relative + "/" + entry.name;
         std::string relativeNfc =
             folder.relative.empty() ? nfc(entry.name) : folder.relativeNfc + "/" + nfc(entry.name);
         Path path = folder.path / entry.name;
@@ -167,7 +161,7 @@ private:
         // Finder's files are passed over, though a folder so named is still entered.
         if (!ignoredName(entry.name)) check(path, relative, relativeNfc);
         if (entry.type == FileType::directory) {
-            descend(std::move(path), std::move(entryPath), std::move(relative), std::move(relativeNfc));
+            descend(std::move(path), std::move(relative), std::move(relativeNfc));
         }
     }
 
@@ -207,7 +201,7 @@ private:
     }
 
     // A folder that cannot be listed is passed over.
-    void descend(Path path, std::string canonical, std::string relative, std::string relativeNfc)
+    void descend(Path path, std::string relative, std::string relativeNfc)
     {
         std::vector<DirectoryEntry> entries;
         try {
@@ -216,10 +210,9 @@ private:
             return;
         }
         folders_.push_back(
-            {std::move(path), std::move(canonical), std::move(relative), std::move(relativeNfc), std::move(entries)});
+            {std::move(path), std::move(relative), std::move(relativeNfc), std::move(entries)});
     }
 
-    const std::string rootPrefix_;  // the canonical root and "/": every entry's canonical path begins with it
     const LinkRule links_;
     Expected& expected_;
     std::vector<Folder> folders_;
