@@ -67,11 +67,7 @@ public:
     // name then refers to the item the other had, and neither is ever
     // missing. A file manager or file system that cannot do this fails
     // with EOPNOTSUPP.
-    virtual void exchangeItems(const Path& a, const Path& b)
-    {
-        throw std::system_error(EOPNOTSUPP, std::generic_category(),
-                                "cannot exchange \"" + a.native() + "\" and \"" + b.native() + "\"");
-    }
+    virtual void exchangeItems(const Path& a, const Path& b) = 0;
     // Removes a file, link or whole tree, never following a link.
     virtual void removeItem(const Path& path) = 0;
     virtual FileAttributes attributes(const Path& path) = 0;

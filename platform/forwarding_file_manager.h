@@ -84,7 +84,6 @@ protected:
     // passed on, with the operation's name and the path it is about (the
     // source of a copy or move); it may throw to fail the call.
     virtual void before(std::string_view /*operation*/, const Path& /*path*/) {}
-    FileManager& target() { return target_; }
 
 private:
     FileManager& target_;

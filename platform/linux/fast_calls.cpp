@@ -19,10 +19,7 @@ void renameWithoutReplacing(const Path& from, const Path& to)
 {
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return;
     if (errno != EINVAL && errno != ENOSYS) throwErrno("move", from);
-    // A file system without RENAME_NOREPLACE: check, then rename.
-    struct stat st {};
-    if (::lstat(to.c_str(), &st) == 0) throwSystemError(EEXIST, "move onto", to);
-    if (::rename(from.c_str(), to.c_str()) != 0) throwErrno("move", from);
+    renameAfterCheck(from, to);  // a file system without RENAME_NOREPLACE
 }
 
 void exchange(const Path& a, const Path& b)

@@ -28,10 +28,7 @@ void renameWithoutReplacing(const Path& from, const Path& to)
 {
     if (::renameatx_np(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_EXCL) == 0) return;
     if (errno != ENOTSUP && errno != EINVAL) throwErrno("move", from);
-    // A file system without RENAME_EXCL: check, then rename.
-    struct stat st {};
-    if (::lstat(to.c_str(), &st) == 0) throwSystemError(EEXIST, "move onto", to);
-    if (::rename(from.c_str(), to.c_str()) != 0) throwErrno("move", from);
+    renameAfterCheck(from, to);  // a file system without RENAME_EXCL
 }
 
 void exchange(const Path& a, const Path& b)
@@ -61,10 +58,8 @@ std::array<timespec, 2> accessAndModificationTimes(const struct stat& st)
 
 Path temporaryFolder()
 {
-    // TMPDIR as on Linux (launchd sets it to the folder below for programs
-    // started from the Finder), then the user's own folder below
-    // /var/folders, which nobody else can enter.
-    if (const char* tmp = std::getenv("TMPDIR"); tmp && tmp[0] == '/') return tmp;
+    // The user's own folder below /var/folders, which nobody else can enter
+    // (launchd sets TMPDIR to it for programs started from the Finder).
     std::string folder(PATH_MAX, '\0');
     std::size_t length = ::confstr(_CS_DARWIN_USER_TEMP_DIR, folder.data(), folder.size());
     if (length == 0 || length > folder.size()) return "/tmp";

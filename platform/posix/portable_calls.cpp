@@ -20,11 +20,8 @@ namespace kb::system_calls {
 
 void renameWithoutReplacing(const Path& from, const Path& to)
 {
-    // Check, then rename: a name that appears in between is replaced, a
-    // window the one-step call of other systems does not have.
-    struct stat st {};
-    if (::lstat(to.c_str(), &st) == 0) throwSystemError(EEXIST, "move", from);
-    if (::rename(from.c_str(), to.c_str()) != 0) throwErrno("move", from);
+    // A window the one-step call of other systems does not have.
+    renameAfterCheck(from, to);
 }
 
 void exchange(const Path& a, const Path&)

@@ -362,6 +362,7 @@ Path PosixFileManager::homeDirectory()
 
 Path PosixFileManager::temporaryDirectory()
 {
+    if (const char* tmp = std::getenv("TMPDIR"); tmp && tmp[0] == '/') return tmp;
     return system_calls::temporaryFolder();
 }
 

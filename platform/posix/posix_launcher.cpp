@@ -1,6 +1,8 @@
-#include "platform/posix/posix_launcher.h"
+// The real launcher on POSIX systems: posix_spawn with one pipe for both
+// output streams.
 
 #include "platform/interruption.h"
+#include "platform/launcher.h"
 #include "platform/posix/system_calls.h"
 #include "platform/system_error.h"
 
@@ -17,6 +19,11 @@ extern char** environ;
 namespace kb {
 
 namespace {
+
+class PosixLauncher final : public Launcher {
+public:
+    LaunchResult run(const std::filesystem::path& executable, const std::vector<std::string>& arguments) override;
+};
 
 class SpawnActions {
 public:

@@ -4,10 +4,13 @@
 // takes the first five from platform/posix/portable_calls.cpp instead, which
 // any POSIX system (macOS too) has. Errors are thrown as by the file manager.
 
+#include "platform/system_error.h"
 #include "platform/unique_fd.h"
 
 #include <sys/stat.h>
 #include <time.h>
+
+#include <cstdio>
 
 #include <array>
 #include <cstdint>
@@ -21,6 +24,15 @@ using Path = std::filesystem::path;
 // Renames `from` to `to`, failing with EEXIST when `to` exists (even an
 // empty folder, which rename(2) would replace).
 void renameWithoutReplacing(const Path& from, const Path& to);
+
+// The same where no one-step call is to be had: check, then rename. A name
+// that appears in between is replaced.
+inline void renameAfterCheck(const Path& from, const Path& to)
+{
+    struct stat st {};
+    if (::lstat(to.c_str(), &st) == 0) throwSystemError(EEXIST, "move", from);
+    if (std::rename(from.c_str(), to.c_str()) != 0) throwErrno("move", from);
+}
 
 // Swaps two existing items in one step; EOPNOTSUPP where the system or the
 // file system cannot.
@@ -40,7 +52,7 @@ std::array<UniqueFd, 2> closeOnExecPipe(const Path& program);
 // The access and modification times of `st`, as futimens(2) takes them.
 std::array<timespec, 2> accessAndModificationTimes(const struct stat& st);
 
-// The per-user folder for temporary files.
+// The system's per-user folder for temporary files, where TMPDIR names none.
 Path temporaryFolder();
 
 // runningExecutable() of platform/resource.h is the last system-specific
