@@ -41,14 +41,23 @@ struct Place {
     void put(NodePtr node) const { folder.entries[name] = std::move(node); }
 };
 
+// The names a path walks through: no root, no "." and no empty name a
+// closing "/" leaves.
+std::vector<std::string> components(const Path& path)
+{
+    std::vector<std::string> names;
+    for (const Path& part : path) {
+        if (!part.empty() && part != "/" && part != ".") names.push_back(part.native());
+    }
+    return names;
+}
+
 // Walks every component but the last from the root, following links the
 // way the system does; errors name `shown` and the `action` that failed.
 Place locate(MemoryNode& root, const Path& path, std::string_view action, const Path& shown)
 {
-    std::vector<std::string> todo;  // the components still to walk, the next one last
-    for (const Path& part : path) {
-        if (!part.empty() && part != "/" && part != ".") todo.insert(todo.begin(), part.native());
-    }
+    std::vector<std::string> todo = components(path);  // the components still to walk, the next one last
+    std::reverse(todo.begin(), todo.end());
     std::vector<MemoryNode*> trail{&root};
     for (int links = 0; todo.size() > 1;) {
         std::string name = std::move(todo.back());
@@ -64,10 +73,7 @@ Place locate(MemoryNode& root, const Path& path, std::string_view action, const 
             if (++links > maxLinks) throwSystemError(ELOOP, action, shown);
             const Path target = node.bytes;
             if (target.is_absolute()) trail.resize(1);
-            std::vector<std::string> parts;
-            for (const Path& part : target) {
-                if (!part.empty() && part != "/" && part != ".") parts.push_back(part.native());
-            }
+            const std::vector<std::string> parts = components(target);
             todo.insert(todo.end(), parts.rbegin(), parts.rend());
             continue;
         }
@@ -75,6 +81,14 @@ Place locate(MemoryNode& root, const Path& path, std::string_view action, const 
         trail.push_back(&node);
     }
     return {*trail.back(), todo.empty() ? std::string() : todo.back()};
+}
+
+// The item at `path` itself; ENOENT, naming the `action`, when there is none.
+NodePtr existing(MemoryNode& root, const Path& path, std::string_view action)
+{
+    NodePtr node = locate(root, path, action, path).node();
+    if (!node) throwSystemError(ENOENT, action, path);
+    return node;
 }
 
 // The item at `path` with a final link followed too.
@@ -164,16 +178,14 @@ void MemoryFileManager::createDirectory(const Path& path)
 
 void MemoryFileManager::setPermissions(const Path& path, unsigned mode)
 {
-    NodePtr node = locate(*root_, path, "set permissions of", path).node();
-    if (!node) throwSystemError(ENOENT, "set permissions of", path);
+    NodePtr node = existing(*root_, path, "set permissions of");
     if (node->type == FileType::symlink) throwSystemError(EOPNOTSUPP, "set permissions through the link", path);
     node->mode = mode & 07777;
 }
 
 void MemoryFileManager::copyItem(const Path& from, const Path& to)
 {
-    NodePtr source = locate(*root_, from, "read attributes of", from).node();
-    if (!source) throwSystemError(ENOENT, "read attributes of", from);
+    NodePtr source = existing(*root_, from, "read attributes of");
     const char* action = source->type == FileType::directory ? "create folder"
                          : source->type == FileType::symlink ? "create link"
                                                              : "create";
@@ -213,15 +225,13 @@ void MemoryFileManager::removeItem(const Path& path)
 
 FileAttributes MemoryFileManager::attributes(const Path& path)
 {
-    NodePtr node = locate(*root_, path, "read attributes of", path).node();
-    if (!node) throwSystemError(ENOENT, "read attributes of", path);
+    NodePtr node = existing(*root_, path, "read attributes of");
     return {node->type, node->bytes.size(), node->mode};
 }
 
 std::string MemoryFileManager::destinationOfSymbolicLink(const Path& path)
 {
-    NodePtr node = locate(*root_, path, "read link", path).node();
-    if (!node) throwSystemError(ENOENT, "read link", path);
+    NodePtr node = existing(*root_, path, "read link");
     if (node->type != FileType::symlink) throwSystemError(EINVAL, "read link", path);
     return node->bytes;
 }
@@ -237,8 +247,7 @@ bool MemoryFileManager::isWritable(const Path& path)
 
 std::vector<DirectoryEntry> MemoryFileManager::contentsOfDirectory(const Path& path)
 {
-    NodePtr node = locate(*root_, path, "open folder", path).node();
-    if (!node) throwSystemError(ENOENT, "open folder", path);
+    NodePtr node = existing(*root_, path, "open folder");
     if (node->type != FileType::directory) throwSystemError(ENOTDIR, "open folder", path);
     std::vector<DirectoryEntry> result;
     for (const auto& [name, entry] : node->entries) result.push_back({name, entry->type});
