@@ -5,6 +5,8 @@
 // failure: rolled back, its scratch items and temporary folder removed, its
 // child processes ended, one report.
 
+#include <chrono>
+
 namespace kb {
 
 // The run was asked to end by a signal. Deliberately no std::exception: code
@@ -42,6 +44,10 @@ bool interruptionNoted();
 // checks as checkInterruption() does.
 int wakeDescriptor();
 void wokenUp();
+
+// Waits for `duration`, or less when a signal is noted: then it checks as
+// checkInterruption() does (after holdInterruptions() it just waits on).
+void pauseFor(std::chrono::milliseconds duration);
 
 // Writing to a pipe that nobody reads any more then fails with EPIPE, an
 // ordinary write error, instead of ending the program.

@@ -3,6 +3,7 @@
 #include "platform/posix/system_calls.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -103,6 +104,16 @@ void wokenUp()
 {
     drainWakeups();
     checkInterruption();
+}
+
+void pauseFor(std::chrono::milliseconds duration)
+{
+    const auto end = std::chrono::steady_clock::now() + duration;
+    for (auto now = std::chrono::steady_clock::now(); now < end; now = std::chrono::steady_clock::now()) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - now).count();
+        pollfd wake{wakeDescriptor(), POLLIN, 0};
+        if (::poll(&wake, 1, static_cast<int>(left)) > 0) wokenUp();
+    }
 }
 
 void ignoreBrokenPipes()
