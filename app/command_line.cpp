@@ -3,21 +3,13 @@
 #include "core/install_error.h"
 #include "core/messages.h"
 #include "fileops/file_helpers.h"
-#include "payload/paths.h"
+#include "core/paths.h"
 
 namespace kb {
 
 namespace {
 
 constexpr const char* testHomeMarker = ".KESTREL-BAY-INSTALLER-TEST-HOME";
-
-std::filesystem::path standardized(std::filesystem::path path)
-{
-    path = path.lexically_normal();
-    std::string text = path.native();
-    while (text.size() > 1 && text.back() == '/') text.pop_back();
-    return text;
-}
 
 }  // namespace
 
@@ -33,7 +25,7 @@ std::filesystem::path checkedTestHome(const std::string& argument, const std::fi
 {
     std::filesystem::path folder = argument;
     if (folder.is_relative()) folder = std::filesystem::current_path() / folder;
-    folder = standardized(folder);
+    folder = standardizedPath(folder);
 
     bool accepted = folder.native().starts_with('/')
                     && canonicalPath(folder) != canonicalPath(realHome)

@@ -7,10 +7,10 @@
 #include "core/product.h"
 #include "core/unicode.h"
 #include "fileops/file_helpers.h"
+#include "fileops/run_folder.h"
 #include "payload/verifier.h"
 #include "platform/file_manager.h"
 #include "platform/interruption.h"
-#include "platform/random_uuid.h"
 #include "platform/resource.h"
 #include "products/install.h"
 
@@ -21,28 +21,6 @@
 namespace kb {
 
 namespace {
-
-// The run's temporary folder: removed with everything in it when the run
-// ends, whatever the outcome, also after a signal. A failed removal is not
-// reported.
-class TemporaryFolder {
-public:
-    TemporaryFolder() : path_(fm->temporaryDirectory() / ("kestrelbay-installer-" + randomUUID())) {}
-    ~TemporaryFolder()
-    {
-        holdInterruptions();
-        try {
-            if (kb::exists(path_)) fm->removeItem(path_);
-        } catch (...) {
-        }
-    }
-    TemporaryFolder(const TemporaryFolder&) = delete;
-    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
 
 // Writes the finished JSON text and a line feed in one go, so a failure never
 // leaves half a document on standard output.
@@ -60,22 +38,27 @@ void runInstaller(const std::vector<std::string>& arguments)
 {
     const Product product = readProduct(resource / "product.json");
     const Invocation invocation = parseCommandLine(arguments);
+    const bool testing = invocation.mode == Mode::testHome;
     const std::filesystem::path realHome = fm->homeDirectory();
     std::filesystem::path home = realHome;
-    if (invocation.mode == Mode::testHome) home = checkedTestHome(invocation.testHomeArgument, realHome);
+    if (testing) home = checkedTestHome(invocation.testHomeArgument, realHome);
     // Every path below home ends up in JSON (the settings, the install
     // record), which holds nothing but UTF-8: refused before anything is made.
-    if (invocation.mode != Mode::verifyPayload && !validUtf8(home.native())) throw InstallError(messages::homeNotUtf8);
+    if (invocation.mode != Mode::verifyPayload && !validUtf8(home.native()))
+        throw InstallError(messages::homeNotUtf8(testing));
 
     if (invocation.mode == Mode::interactive && !confirmInstallation(product)) return;
 
+    // The product's recipe, made once for the whole run; verification alone
+    // needs none and accepts any product.
+    const std::unique_ptr<Recipe> recipe = makeRecipe(product.id);
     nlohmann::json result;
     {
-        // From here until the temporary folder is gone, a signal ends the run
+        // From here until the run's folder is gone, a signal ends the run
         // as a failure does. Dialogs stay outside: ending one changes nothing.
         InterruptionHandling interruptions;
-        TemporaryFolder temp;
-        const std::filesystem::path payload = verifyPayload(product, temp.path());
+        RunFolder run(fm->temporaryDirectory());
+        const std::filesystem::path payload = verifyPayload(product, run.path());
 
         if (invocation.mode == Mode::verifyPayload) {
             nlohmann::json verified = nlohmann::json::object();
@@ -87,11 +70,11 @@ void runInstaller(const std::vector<std::string>& arguments)
             return;
         }
 
-        const bool testing = invocation.mode == Mode::testHome;
-        result = install(product, payload, temp.path(), home, testing);
+        if (!recipe) throw InstallError(messages::unknownProduct);
+        result = install(*recipe, product, payload, run, home, testing);
         if (testing) return printJson(result);
     }
-    showClosingDialog(product, result);
+    showClosingDialog(product, *recipe, result);
 }
 
 }  // namespace kb

@@ -2,7 +2,6 @@
 
 #include "app/dialogs.h"
 #include "core/messages.h"
-#include "products/recipe.h"
 #include "core/unicode.h"
 
 namespace kb {
@@ -29,27 +28,14 @@ bool confirmInstallation(const Product& product)
                  true);
 }
 
-namespace {
-
-std::string textOf(const nlohmann::json& result, const char* key)
+std::string closingText(const Recipe& recipe, const nlohmann::json& result)
 {
-    auto found = result.find(key);
-    return found != result.end() && found->is_string() ? found->get<std::string>() : std::string();
+    return recipe.closingText() + messages::backupLine(result.at("backupDirectory").get<std::string>());
 }
 
-}  // namespace
-
-std::string closingText(const Product& product, const nlohmann::json& result)
+void showClosingDialog(const Product& product, const Recipe& recipe, const nlohmann::json& result)
 {
-    // Only a product the installer carries gets this far: install() refuses any other.
-    const std::unique_ptr<Recipe> recipe = makeRecipe(product.id);
-    const std::string text = recipe ? recipe->closingText(result) : std::string();
-    return text + messages::backupLine(textOf(result, "backupDirectory"));
-}
-
-void showClosingDialog(const Product& product, const nlohmann::json& result)
-{
-    alert(messages::installedTitle(product.name), closingText(product, result));
+    alert(messages::installedTitle(product.name), closingText(recipe, result));
 }
 
 }  // namespace kb

@@ -3,6 +3,7 @@
 
 #include "core/product.h"
 #include "platform/desktop.h"
+#include "products/recipe.h"
 
 #include <nlohmann/json.hpp>
 #include <string>
@@ -19,10 +20,11 @@ bool confirmInstallation(const Product& product);
 // "davinci resolve", both in any letter case.
 bool resolveIsRunning(const std::vector<RunningApplication>& applications);
 
-// The body of the closing dialog: the recipe's next steps, then the backup line.
-std::string closingText(const Product& product, const nlohmann::json& result);
+// The body of the closing dialog: the next steps of the recipe that ran, then
+// the line naming the backup folder of its result record.
+std::string closingText(const Recipe& recipe, const nlohmann::json& result);
 
 // Tells the user the product is installed, what to do next and where the backup lies.
-void showClosingDialog(const Product& product, const nlohmann::json& result);
+void showClosingDialog(const Product& product, const Recipe& recipe, const nlohmann::json& result);
 
 }  // namespace kb

@@ -34,7 +34,7 @@ public:
     using ForwardingFileManager::ForwardingFileManager;
 
 protected:
-    void before(std::string_view, const kb::Path&) override { kb::checkInterruption(); }
+    void before(kb::FileOperation, const kb::Path&) override { kb::checkInterruption(); }
 };
 
 }  // namespace

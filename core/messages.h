@@ -14,8 +14,12 @@ inline constexpr std::string_view usage = "Unterstützt: --verify-payload oder -
 inline constexpr std::string_view testHomeRefused =
     "Der Test benötigt einen getrennten, ausdrücklich markierten Testordner.";
 inline constexpr std::string_view unknownError = "Unbekannter Fehler.";
-inline constexpr std::string_view homeNotUtf8 =
-    "Der Pfad des Benutzerordners ist kein gültiges UTF-8. Es wurden keine Dateien installiert.";
+// The folder a run installs into: the test folder in test mode.
+inline std::string homeNotUtf8(bool testFolder)
+{
+    return std::string("Der Pfad des ") + (testFolder ? "Testordners" : "Benutzerordners")
+           + " ist kein gültiges UTF-8. Es wurden keine Dateien installiert.";
+}
 inline constexpr std::string_view invalidProductName =
     "Der Produktname im Installationspaket ist kein gültiger Ordnername. Es wurden keine Dateien installiert.";
 inline constexpr std::string_view noDisplay =
@@ -75,9 +79,12 @@ inline std::string notRestored(const std::string& backupFolder)
            + backupFolder;
 }
 // Another run holds the home's lock; this one changed nothing.
-inline constexpr std::string_view anotherRunActive =
-    "In diesem Benutzerordner läuft bereits eine andere Installation. Bitte warte, bis sie beendet ist, und starte "
-    "den Installer danach erneut. Es wurde nichts verändert.";
+inline std::string anotherRunActive(bool testFolder)
+{
+    return std::string("In diesem ") + (testFolder ? "Testordner" : "Benutzerordner")
+           + " läuft bereits eine andere Installation. Bitte warte, bis sie beendet ist, und starte den Installer "
+             "danach erneut. Es wurde nichts verändert.";
+}
 // A test-mode run would change `path`, which lies outside the test folder
 // once links are resolved.
 inline std::string outsideTestHome(const std::string& path)

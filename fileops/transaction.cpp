@@ -1,9 +1,9 @@
 #include "fileops/transaction.h"
 
 #include "fileops/file_helpers.h"
+#include "fileops/run_folder.h"
 #include "platform/file_manager.h"
 #include "platform/interruption.h"
-#include "platform/random_uuid.h"
 
 #include <exception>
 #include <string_view>
@@ -37,29 +37,40 @@ private:
     int exceptions_ = std::uncaught_exceptions();
 };
 
+// Removes the old item a replacement moved out of the way. It is clean-up:
+// the new item is in place and the old one in the backup, so an item that
+// resists (an administrator's run left it, say) stays under its scratch name,
+// on record for a later run, and the replacement still succeeds.
+void discard(const Path& oldItem)
+{
+    try {
+        fm->removeItem(oldItem);
+    } catch (const std::exception&) {
+    }
+}
+
 constexpr unsigned privateFileMode = 0600;
-constexpr std::string_view scratchPrefix = ".kestrelbay-install-";
 
 }  // namespace
 
-Transaction::Transaction(std::filesystem::path backupRoot) : backupRoot_(std::move(backupRoot))
+Transaction::Transaction(std::filesystem::path backupRoot, ScratchRecorder recordScratch)
+    : backupRoot_(std::move(backupRoot)), recordScratch_(std::move(recordScratch))
 {
     makeDir(backupRoot_, true);
+}
+
+Path Transaction::scratchBeside(const Path& destination)
+{
+    Path scratch = scratchItemBeside(destination);
+    if (recordScratch_) recordScratch_(scratch);
+    return scratch;
 }
 
 void Transaction::replace(const std::filesystem::path& source, const std::filesystem::path& destination,
                           const std::string& label, std::optional<unsigned> mode)
 {
-    const Path folder = destination.parent_path();
-    fm->createDirectory(folder);
-    // Scratch items that a killed earlier run left beside the destination go
-    // first; the run's lock on the home keeps any other run from making new
-    // ones meanwhile.
-    for (const DirectoryEntry& entry : fm->contentsOfDirectory(folder)) {
-        if (entry.name.starts_with(scratchPrefix)) fm->removeItem(folder / entry.name);
-    }
-
-    const Path scratch = folder / (std::string(scratchPrefix) + randomUUID());
+    fm->createDirectory(destination.parent_path());
+    const Path scratch = scratchBeside(destination);
     ScratchCleanup cleanup(scratch);
 
     fm->copyItem(source, scratch);
@@ -95,21 +106,23 @@ void Transaction::replace(const std::filesystem::path& source, const std::filesy
     // Swapped, never removed first: a run that dies between removing the old
     // item and renaming the new one would leave the place empty, and the old
     // item only in the backup folder. After the swap the old item sits under
-    // the scratch name; its removal failing fails the replacement, as the
-    // removal of the old item always has.
+    // the scratch name.
     try {
         fm->exchangeItems(scratch, destination);
+        record();
+        discard(scratch);
+        return;
     } catch (const std::system_error& error) {
         if (error.code() != std::errc::operation_not_supported) throw;
-        // A file system that cannot swap: remove, then rename. The removal
-        // may fail half-way, so the change counts from here.
-        record();
-        fm->removeItem(destination);
-        fm->moveItem(scratch, destination);
-        return;
     }
+    // A file system that cannot swap: the old item is renamed aside, then the
+    // new one into place. Between the two the place is empty, but the old
+    // item is whole under the other name (and in the backup).
+    const Path aside = scratchBeside(destination);
+    fm->moveItem(destination, aside);
     record();
-    fm->removeItem(scratch);
+    fm->moveItem(scratch, destination);
+    discard(aside);
 }
 
 std::vector<std::string> Transaction::rollback() noexcept

@@ -1,10 +1,9 @@
 #pragma once
 // Puts items in place one by one, backing up whatever each replaces, and
 // can put everything back, newest first, when a later step fails.
-// It runs under the home's lock (see products/install.cpp): scratch items
-// beside a destination can then only be left over from a killed earlier run.
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,18 +20,22 @@ public:
         std::optional<unsigned> restoredMode;
     };
 
+    // Told of every scratch item before it is made (RunFolder::recordScratchItem).
+    using ScratchRecorder = std::function<void(const std::filesystem::path&)>;
+
     // Creates the backup folder (with its parents), private.
-    explicit Transaction(std::filesystem::path backupRoot);
+    explicit Transaction(std::filesystem::path backupRoot, ScratchRecorder recordScratch = {});
     Transaction(const Transaction&) = delete;
     Transaction& operator=(const Transaction&) = delete;
 
     // Installs a copy of `source` at `destination`: copied to a hidden
     // scratch name beside it, the old item (if any) copied to
     // backupRoot/label and recorded, then swapped with the scratch item in
-    // one step and removed from the scratch name (without an old item the
-    // scratch item is simply renamed into place). Scratch items an earlier
-    // run left in the destination's folder are removed first. `mode` applies
-    // to the installed top-level item; mode 0600 makes the backup private too.
+    // one step (without an old item the scratch item is simply renamed into
+    // place). The old item is then removed from the scratch name, as far as
+    // it can be: one that resists stays there, which does not fail the
+    // replacement. `mode` applies to the installed top-level item; mode 0600
+    // makes the backup private too.
     void replace(const std::filesystem::path& source, const std::filesystem::path& destination,
                  const std::string& label, std::optional<unsigned> mode = std::nullopt);
 
@@ -44,8 +47,12 @@ public:
     const std::filesystem::path& backupRoot() const { return backupRoot_; }
 
 private:
+    // A fresh scratch name beside `destination`, recorded.
+    std::filesystem::path scratchBeside(const std::filesystem::path& destination);
+
     std::vector<Change> changes_;
     std::filesystem::path backupRoot_;
+    ScratchRecorder recordScratch_;
 };
 
 }  // namespace kb

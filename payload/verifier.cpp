@@ -7,7 +7,7 @@
 #include "fileops/process.h"
 #include "payload/link_rule.h"
 #include "payload/manifest.h"
-#include "payload/paths.h"
+#include "core/paths.h"
 #include "payload/sha256.h"
 #include "platform/file_manager.h"
 #include "platform/resource.h"
@@ -128,8 +128,10 @@ public:
     PayloadWalk(const Path& root, const std::string& canonicalRoot, Expected& expected)
         : links_(root, canonicalRoot), expected_(expected)
     {
-        // A root that cannot be listed (a file, a link, nothing) holds no payload.
+        // A root that is no folder (a file, a link, nothing) or cannot be
+        // listed holds no payload.
         try {
+            if (fm->attributes(root).type != FileType::directory) throw InstallError(messages::contentMissing);
             folders_.push_back({root, {}, {}, fm->contentsOfDirectory(root)});
         } catch (const std::system_error&) {
             throw InstallError(messages::contentMissing);

@@ -29,6 +29,7 @@ struct FileAttributes {
     FileType type = FileType::other;
     std::uint64_t size = 0;
     unsigned permissions = 0;  // the POSIX mode bits (07777)
+    bool ownItem = true;       // owned by the user the program runs as
 };
 
 struct DirectoryEntry {
@@ -43,7 +44,7 @@ public:
     virtual std::size_t read(std::span<std::byte> buffer) = 0;
 };
 
-// An exclusive hold on a lock file, for as long as the object lives.
+// An exclusive hold on a lock, for as long as the object lives.
 class FileLock {
 public:
     virtual ~FileLock() = default;
@@ -73,7 +74,8 @@ public:
     virtual FileAttributes attributes(const Path& path) = 0;
     virtual std::string destinationOfSymbolicLink(const Path& path) = 0;
     virtual bool isWritable(const Path& path) = 0;
-    // The entries of one folder, sorted by name, without "." and "..".
+    // The entries of one folder, sorted by name, without "." and "..". A
+    // final link to a folder is followed: the user's folders may be links.
     virtual std::vector<DirectoryEntry> contentsOfDirectory(const Path& path) = 0;
     // Opens a regular file, following links, without ever waiting: a folder
     // fails with EISDIR, anything else that is no regular file (a FIFO, a
@@ -81,10 +83,10 @@ public:
     virtual std::unique_ptr<InputFile> openForReading(const Path& path) = 0;
     // Writes to a scratch file beside `path`, then renames it over `path`.
     virtual void writeAtomically(const Path& path, std::string_view data) = 0;
-    // Takes the exclusive lock of the file at `path` without waiting, making
-    // the file (0600) when it is missing; a final link is refused, never
-    // followed. Nothing when someone else holds it. The hold removes the file
-    // as it ends; the system ends it too when the process dies, however.
+    // Takes the exclusive lock of the existing item at `path` (a folder, most
+    // often; a final link is followed) without waiting. Nothing is made or
+    // changed. Nothing when someone else holds it; the hold ends with the
+    // object, and with the process however it ends.
     virtual std::unique_ptr<FileLock> lockExclusively(const Path& path) = 0;
 
     virtual Path homeDirectory() = 0;

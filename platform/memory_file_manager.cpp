@@ -13,7 +13,7 @@ struct MemoryNode {
     unsigned mode = 0644;
     std::string bytes;                                           // a file's contents, a link's target text
     std::map<std::string, std::shared_ptr<MemoryNode>> entries;  // a folder's items, sorted by name
-    bool locked = false;                                         // a file's lock is held
+    bool locked = false;                                         // its lock is held
 };
 
 namespace {
@@ -226,7 +226,7 @@ void MemoryFileManager::removeItem(const Path& path)
 FileAttributes MemoryFileManager::attributes(const Path& path)
 {
     NodePtr node = existing(*root_, path, "read attributes of");
-    return {node->type, node->bytes.size(), node->mode};
+    return {node->type, node->bytes.size(), node->mode, true};
 }
 
 std::string MemoryFileManager::destinationOfSymbolicLink(const Path& path)
@@ -247,7 +247,7 @@ bool MemoryFileManager::isWritable(const Path& path)
 
 std::vector<DirectoryEntry> MemoryFileManager::contentsOfDirectory(const Path& path)
 {
-    NodePtr node = existing(*root_, path, "open folder");
+    NodePtr node = followed(*root_, path, "open folder", path);
     if (node->type != FileType::directory) throwSystemError(ENOTDIR, "open folder", path);
     std::vector<DirectoryEntry> result;
     for (const auto& [name, entry] : node->entries) result.push_back({name, entry->type});
@@ -272,44 +272,25 @@ void MemoryFileManager::writeAtomically(const Path& path, std::string_view data)
 
 namespace {
 
-// Holds the lock of one file; as it ends, it removes the file (if that is
-// still the one at the path) and lets the lock go.
+// Holds the lock of one item until it ends.
 class MemoryFileLock final : public FileLock {
 public:
-    MemoryFileLock(NodePtr root, Path path, NodePtr file)
-        : root_(std::move(root)), path_(std::move(path)), file_(std::move(file))
-    {
-        file_->locked = true;
-    }
-    ~MemoryFileLock() override
-    {
-        file_->locked = false;
-        try {
-            Place place = locate(*root_, path_, "remove", path_);
-            if (place.node() == file_) place.folder.entries.erase(place.name);
-        } catch (const std::system_error&) {
-        }
-    }
+    explicit MemoryFileLock(NodePtr item) : item_(std::move(item)) { item_->locked = true; }
+    ~MemoryFileLock() override { item_->locked = false; }
     MemoryFileLock(const MemoryFileLock&) = delete;
     MemoryFileLock& operator=(const MemoryFileLock&) = delete;
 
 private:
-    NodePtr root_;
-    Path path_;
-    NodePtr file_;
+    NodePtr item_;
 };
 
 }  // namespace
 
 std::unique_ptr<FileLock> MemoryFileManager::lockExclusively(const Path& path)
 {
-    Place place = locate(*root_, path, "create", path);
-    NodePtr file = place.node();
-    if (file && file->type == FileType::symlink) throwSystemError(ELOOP, "create", path);
-    if (file && file->type == FileType::directory) throwSystemError(EISDIR, "create", path);
-    if (file && file->locked) return nullptr;
-    if (!file) place.put(file = makeNode(FileType::regular, 0600));
-    return std::make_unique<MemoryFileLock>(root_, path, file);
+    NodePtr item = followed(*root_, path, "open", path);
+    if (item->locked) return nullptr;
+    return std::make_unique<MemoryFileLock>(std::move(item));
 }
 
 }  // namespace kb

@@ -1,5 +1,6 @@
 #pragma once
-// A file manager that keeps a whole file system in memory: folders, files
+// A file manager that keeps a whole file system in memory, for tests (its
+// own library, kb_memory_files, which no program links): folders, files
 // with their bytes and modes, links with their target texts, special files
 // with their modes. It answers and fails as the system's file manager does
 // (the same errno, the same action in the message), so tests can run file
@@ -43,7 +44,7 @@ public:
     std::vector<DirectoryEntry> contentsOfDirectory(const Path& path) override;
     std::unique_ptr<InputFile> openForReading(const Path& path) override;
     void writeAtomically(const Path& path, std::string_view data) override;
-    // Locks are kept per file in memory; a hold must end before its file manager.
+    // Locks are kept per item in memory.
     std::unique_ptr<FileLock> lockExclusively(const Path& path) override;
     Path homeDirectory() override { return home_; }
     Path temporaryDirectory() override { return temporary_; }

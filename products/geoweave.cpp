@@ -5,7 +5,7 @@
 #include "core/property_list_limits.h"
 #include "fileops/file_helpers.h"
 #include "fileops/process.h"
-#include "payload/paths.h"
+#include "core/paths.h"
 #include "platform/file_manager.h"
 #include "platform/system_tools.h"
 #include "products/launch_agent.h"
@@ -84,6 +84,8 @@ namespace {
 
 class GeoweaveRecipe final : public Recipe {
 public:
+    std::vector<std::string> payloadItems() const override { return {bundleName}; }
+
     void install(RunContext& ctx) override
     {
         agent_ = searchPathAgent(ctx.home);
@@ -108,7 +110,7 @@ public:
         if (launchdChanged_) restoreLaunchd(agent_, previousLaunchdValue_);
     }
 
-    std::string closingText(const nlohmann::json&) const override { return std::string(messages::geoweaveClosing); }
+    std::string closingText() const override { return std::string(messages::geoweaveClosing); }
 
 private:
     LaunchAgent agent_;

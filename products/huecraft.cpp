@@ -44,54 +44,59 @@ path chooseLutFolder(const nlohmann::json& settings, const RunContext& ctx)
 // Checks the existing settings and the LUT folder before changing anything,
 // then installs every item through the run's transaction and adds the
 // recipe's keys to the result record.
-void installHuecraft(RunContext& ctx)
-{
-    const path runtime = ctx.applicationSupport / "Huecraft" / "Runtime-1.2.0b2";
-    const path settingsFile = ctx.home / ".huecraft_vireo.json";
-
-    // Nothing below changes anything until every check has passed.
-    nlohmann::json settings = readSettings(settingsFile);
-    const path lutFolder = chooseLutFolder(settings, ctx);
-    if (!writableAncestor(lutFolder)) throw InstallError(messages::lutNotWritable);
-
-    const path script = ctx.applicationSupport / "Blackmagic Design" / "DaVinci Resolve" / "Fusion" / "Scripts" /
-                        "Color" / "Huecraft_Vireo.py";
-    const path colorScripts = script.parent_path();
-    std::vector<path> changed{runtime, settingsFile, lutFolder};
-    for (const char* name : scriptFiles) changed.push_back(colorScripts / name);
-    declareChanges(ctx, changed);
-
-    mergeSettings(settings, {runtime.string(), (runtime / "runtime" / "huecraft-engine").string(),
-                             lutFolder.string()});
-    const path newSettings = writeTemp(jsonData(settings), ctx.temp / "new-config.json", 0600);
-
-    // The one change outside the transaction: a rollback leaves the LUT
-    // folder in place, and an existing one is never emptied.
-    fm->createDirectory(lutFolder);
-
-    ctx.transaction.replace(ctx.payload / "Runtime", runtime, "Runtime-1.2.0b2");
-    for (const char* name : scriptFiles) {
-        ctx.transaction.replace(ctx.payload / "Runtime" / "resolve" / name, colorScripts / name, name);
-    }
-    ctx.transaction.replace(newSettings, settingsFile, "huecraft-config.json", 0600);
-
-    ctx.result["languageFiles"] = nlohmann::json::array(
-        {(colorScripts / "huecraft_ui_language.py").string(), (colorScripts / "huecraft_ui_catalog.json").string()});
-    ctx.result["runtime"] = runtime.string();
-    ctx.result["script"] = script.string();
-    ctx.result["lutDirectory"] = lutFolder.string();
-    ctx.result["lutFolderRegistrationMayBeRequired"] = true;
-}
-
 class HuecraftRecipe final : public Recipe {
 public:
-    void install(RunContext& ctx) override { installHuecraft(ctx); }
-
-    std::string closingText(const nlohmann::json& result) const override
+    std::vector<std::string> payloadItems() const override
     {
-        auto lut = result.find("lutDirectory");
-        return messages::huecraftClosing(lut != result.end() && lut->is_string() ? lut->get<std::string>() : "");
+        std::vector<std::string> items{"Runtime"};
+        for (const char* name : scriptFiles) items.push_back(std::string("Runtime/resolve/") + name);
+        return items;
     }
+
+    void install(RunContext& ctx) override
+    {
+        const path runtime = ctx.applicationSupport / "Huecraft" / "Runtime-1.2.0b2";
+        const path settingsFile = ctx.home / ".huecraft_vireo.json";
+
+        // Nothing below changes anything until every check has passed.
+        nlohmann::json settings = readSettings(settingsFile);
+        const path lutFolder = chooseLutFolder(settings, ctx);
+        if (!writableAncestor(lutFolder)) throw InstallError(messages::lutNotWritable);
+
+        const path script = ctx.applicationSupport / "Blackmagic Design" / "DaVinci Resolve" / "Fusion" / "Scripts" /
+                            "Color" / "Huecraft_Vireo.py";
+        const path colorScripts = script.parent_path();
+        std::vector<path> changed{runtime, settingsFile, lutFolder};
+        for (const char* name : scriptFiles) changed.push_back(colorScripts / name);
+        declareChanges(ctx, changed);
+
+        mergeSettings(settings, {runtime.string(), (runtime / "runtime" / "huecraft-engine").string(),
+                                 lutFolder.string()});
+        const path newSettings = writeTemp(jsonData(settings), ctx.temp / "new-config.json", 0600);
+
+        // The one change outside the transaction: a rollback leaves the LUT
+        // folder in place, and an existing one is never emptied.
+        fm->createDirectory(lutFolder);
+
+        ctx.transaction.replace(ctx.payload / "Runtime", runtime, "Runtime-1.2.0b2");
+        for (const char* name : scriptFiles) {
+            ctx.transaction.replace(ctx.payload / "Runtime" / "resolve" / name, colorScripts / name, name);
+        }
+        ctx.transaction.replace(newSettings, settingsFile, "huecraft-config.json", 0600);
+
+        ctx.result["languageFiles"] = nlohmann::json::array({(colorScripts / "huecraft_ui_language.py").string(),
+                                                             (colorScripts / "huecraft_ui_catalog.json").string()});
+        ctx.result["runtime"] = runtime.string();
+        ctx.result["script"] = script.string();
+        ctx.result["lutDirectory"] = lutFolder.string();
+        ctx.result["lutFolderRegistrationMayBeRequired"] = true;
+        lutFolder_ = lutFolder;
+    }
+
+    std::string closingText() const override { return messages::huecraftClosing(lutFolder_.string()); }
+
+private:
+    path lutFolder_;  // the LUT folder the run used, which the user is asked to register
 };
 
 }  // namespace

@@ -1,6 +1,7 @@
 #pragma once
 // What the install frame hands to a product's recipe, and what a recipe
-// brings: its install steps, its restore after a failed run, its closing text.
+// brings: the payload items it installs, its install steps, its restore after
+// a failed run, its closing text.
 
 #include "core/product.h"
 #include "fileops/transaction.h"
@@ -29,25 +30,32 @@ struct RunContext {
 class Recipe {
 public:
     virtual ~Recipe() = default;
+    // The items of the payload the recipe puts in place, each whole, by their
+    // paths below the payload root ("/"-separated).
+    virtual std::vector<std::string> payloadItems() const = 0;
     // Checks what is there before changing anything, then puts every item in
     // place through the run's transaction and adds its keys to the result.
     virtual void install(RunContext& ctx) = 0;
     // After a failed run, once the transaction has been rolled back: puts
     // back whatever the recipe changed beyond the files. Never throws.
     virtual void restoreAfterFailure(const RunContext&) noexcept {}
-    // The closing dialog's text, before the backup line, for the result
-    // record of a successful run.
-    virtual std::string closingText(const nlohmann::json& result) const = 0;
+    // The closing dialog's text, before the backup line, once install() has
+    // succeeded.
+    virtual std::string closingText() const = 0;
 };
 
 // Every item a recipe will change (installed items, folders it makes outside
 // the transaction), named after the recipe's own checks and before its first
-// change. In test mode each must lie inside the test folder once links are
-// resolved, or the run is refused; the ordinary mode follows the user's links.
+// change. In test mode each must lie inside the test folder (or be the test
+// folder itself) once links are resolved, or the run is refused; the ordinary
+// mode follows the user's links.
 void declareChanges(const RunContext& ctx, const std::vector<std::filesystem::path>& items);
 
 // A fresh recipe for the product id, or nothing for an id this installer
 // does not carry. Ids compare exactly.
 std::unique_ptr<Recipe> makeRecipe(std::string_view id);
+
+// The ids of the products this installer carries, in the registry's order.
+std::vector<std::string_view> productIds();
 
 }  // namespace kb

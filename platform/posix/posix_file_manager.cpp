@@ -237,7 +237,8 @@ FileAttributes PosixFileManager::attributes(const Path& path)
 {
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0) throwErrno("read attributes of", path);
-    return {typeOfMode(st.st_mode), static_cast<std::uint64_t>(st.st_size), static_cast<unsigned>(st.st_mode & 07777)};
+    return {typeOfMode(st.st_mode), static_cast<std::uint64_t>(st.st_size), static_cast<unsigned>(st.st_mode & 07777),
+            st.st_uid == ::geteuid()};
 }
 
 std::string PosixFileManager::destinationOfSymbolicLink(const Path& path)
@@ -261,7 +262,8 @@ bool PosixFileManager::isWritable(const Path& path)
 
 std::vector<DirectoryEntry> PosixFileManager::contentsOfDirectory(const Path& path)
 {
-    UniqueFd folder = openDirectory(AT_FDCWD, path.c_str(), path);
+    UniqueFd folder(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder) throwErrno("open folder", path);
     std::vector<DirectoryEntry> result;
     for (RawEntry& entry : listEntries(folder.get(), path)) {
         FileType type = FileType::other;
@@ -314,39 +316,27 @@ void PosixFileManager::writeAtomically(const Path& path, std::string_view data)
 
 namespace {
 
-// Removes the lock file while the lock is still held, then lets it go.
 class PosixFileLock final : public FileLock {
 public:
-    PosixFileLock(UniqueFd fd, Path path) : fd_(std::move(fd)), path_(std::move(path)) {}
-    ~PosixFileLock() override { ::unlink(path_.c_str()); }
-    PosixFileLock(const PosixFileLock&) = delete;
-    PosixFileLock& operator=(const PosixFileLock&) = delete;
+    explicit PosixFileLock(UniqueFd fd) : fd_(std::move(fd)) {}
 
 private:
-    UniqueFd fd_;
-    Path path_;
+    UniqueFd fd_;  // closing it lets the lock go
 };
 
 }  // namespace
 
 std::unique_ptr<FileLock> PosixFileManager::lockExclusively(const Path& path)
 {
-    for (;;) {
-        UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
-        if (!fd) throwErrno("create", path);
-        if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
-            if (errno == EWOULDBLOCK) return nullptr;
-            throwErrno("lock", path);
-        }
-        // A holder that ended between our open and our lock removed the file
-        // we locked; a later run would make a new one, so ours must be the
-        // file the path names now.
-        struct stat locked {};
-        struct stat named {};
-        if (::fstat(fd.get(), &locked) != 0) throwErrno("read attributes of", path);
-        if (::lstat(path.c_str(), &named) == 0 && named.st_dev == locked.st_dev && named.st_ino == locked.st_ino)
-            return std::make_unique<PosixFileLock>(std::move(fd), path);
+    // Read-only, so that a folder can be locked and nothing needs a write; never
+    // waiting, so that a FIFO in its place cannot stop the open.
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!fd) throwErrno("open", path);
+    while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EWOULDBLOCK) return nullptr;
+        if (errno != EINTR) throwErrno("lock", path);
     }
+    return std::make_unique<PosixFileLock>(std::move(fd));
 }
 
 Path PosixFileManager::homeDirectory()

@@ -68,18 +68,18 @@ TEST(Interruption, AClosedOutputPipeIsAnOrdinaryWriteError)
     EXPECT_TRUE(fs::is_empty(dir / "tmp"));
 }
 
-TEST(HomeLock, OneHolderAtATimeWithAPrivateFileGoneAfterwards)
+TEST(HomeLock, OneHolderAtATimeWithNothingMade)
 {
     TempDir dir;
     MemoryFileManager memory("/home", "/tmp");
     const std::unique_ptr<FileManager> system = makeSystemFileManager();
-    for (auto [files, path] : {std::pair<FileManager*, Path>{&memory, "/home/lock"}, {system.get(), dir / "lock"}}) {
-        std::unique_ptr<FileLock> held = files->lockExclusively(path);
-        EXPECT_TRUE(held && !files->lockExclusively(path));
-        EXPECT_EQ(files->attributes(path).permissions, 0600u);
+    for (auto [files, folder] : {std::pair<FileManager*, Path>{&memory, "/home"}, {system.get(), dir.path()}}) {
+        std::unique_ptr<FileLock> held = files->lockExclusively(folder);
+        EXPECT_TRUE(held && !files->lockExclusively(folder));
         held.reset();
-        EXPECT_THROW(files->attributes(path), std::system_error);
-        EXPECT_TRUE(files->lockExclusively(path));
+        EXPECT_TRUE(files->lockExclusively(folder));
+        EXPECT_THROW(files->lockExclusively(folder / "missing"), std::system_error);
+        EXPECT_TRUE(files->contentsOfDirectory(folder).empty());
     }
 }
 

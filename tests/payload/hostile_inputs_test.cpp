@@ -5,7 +5,7 @@
 #include "core/product.h"
 #include "core/unicode.h"
 #include "payload/manifest.h"
-#include "payload/paths.h"
+#include "core/paths.h"
 #include "tests/support/kit.h"
 
 #include <archive.h>
@@ -53,19 +53,22 @@ json patched(json value, const json& patch) { return value.merge_patch(patch), v
 const json none = json::object();
 const json& part(const json& run, const char* key) { return run.contains(key) ? run[key] : none; }  // no temporary
 
-// The installer's own lines by their names in the table.
+// The installer's own lines by their names in core/messages.h, and what the table gives after a ":": the tool,
+// the path or name it names, or "testFolder" for the texts about the folder a run installs into.
 std::string line(const std::string& key)
 {
-    const std::string x = key.substr(key.find(':') + 1);  // "check:X", "resources:X", "outside:X" name X
+    const std::string x = key.substr(key.find(':') + 1);
+    const bool test = x == "testFolder";
     const json texts = {
-        {"unpack", messages::systemStepFailed("ditto", 1)}, {"missing", messages::contentMissing},
-        {"link", messages::invalidLink}, {"incomplete", messages::incomplete}, {"damaged", messages::damagedArchive},
-        {"usage", messages::usage}, {"testHome", messages::testHomeRefused}, {"unknown", messages::unknownProduct},
-        {"settings", messages::settingsUnreadable}, {"lutRelative", messages::lutNotAbsolute},
-        {"lutLocked", messages::lutNotWritable}, {"check", messages::checkFailed(x)},
-        {"resources", messages::resourceFolderMissing(x)}, {"name", messages::invalidProductName},
-        {"home", messages::homeNotUtf8}, {"busy", messages::anotherRunActive},
-        {"outside", messages::outsideTestHome(x)}};
+        {"systemStepFailed", messages::systemStepFailed(x, 1)}, {"contentMissing", messages::contentMissing},
+        {"invalidLink", messages::invalidLink}, {"incomplete", messages::incomplete},
+        {"damagedArchive", messages::damagedArchive}, {"usage", messages::usage},
+        {"testHomeRefused", messages::testHomeRefused}, {"unknownProduct", messages::unknownProduct},
+        {"settingsUnreadable", messages::settingsUnreadable}, {"lutNotAbsolute", messages::lutNotAbsolute},
+        {"lutNotWritable", messages::lutNotWritable}, {"checkFailed", messages::checkFailed(x)},
+        {"resourceFolderMissing", messages::resourceFolderMissing(x)}, {"invalidProductName", messages::invalidProductName},
+        {"homeNotUtf8", messages::homeNotUtf8(test)}, {"anotherRunActive", messages::anotherRunActive(test)},
+        {"outsideTestHome", messages::outsideTestHome(x)}};
     return std::string(messages::failurePrefix) + std::string(texts.at(key.substr(0, key.find(':'))));
 }
 

@@ -204,7 +204,7 @@ TEST_P(FileManagerContract, ReadingGivesTheStoredBytesTypesAndTextsSorted)
     const FileAttributes throughLink = fm->attributes(base / "list/a/../b");
     EXPECT_EQ(std::pair(throughLink.type, throughLink.size), std::pair(FileType::regular, std::uint64_t{100000}));
     EXPECT_EQ(fm->attributes(base / "list/./C/").type, FileType::directory);  // "." and a closing "/" add nothing
-    EXPECT_EQ(fm->contentsOfDirectory(base / "list/C").size(), 0u);
+    EXPECT_EQ(fm->contentsOfDirectory(base / "list/a").size(), 0u);  // listed through the link, as C
 }
 
 TEST_P(FileManagerContract, WritingCreatesAndReplaces)
@@ -242,7 +242,6 @@ TEST_P(FileManagerContract, FailuresCarryTheErrnoAndChangeNothing)
         {[&] { fm->attributes(base / "no/such"); }, cannot("read attributes of", base / "no/such"), ENOENT},
         {[&] { fm->attributes(base / "file/below"); }, cannot("read attributes of", base / "file/below"), ENOTDIR},
         {[&] { fm->destinationOfSymbolicLink(base / "file"); }, cannot("read link", base / "file"), EINVAL},
-        {[&] { fm->contentsOfDirectory(base / "link"); }, cannot("open folder", base / "link"), ENOTDIR},
         {[&] { fm->contentsOfDirectory(base / "file"); }, cannot("open folder", base / "file"), ENOTDIR},
         {[&] { fm->contentsOfDirectory(base / "missing"); }, cannot("open folder", base / "missing"), ENOENT},
         {[&] { fm->openForReading(base / "folder"); }, cannot("read", base / "folder"), EISDIR},

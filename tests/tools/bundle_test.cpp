@@ -50,7 +50,7 @@ TEST(Bundle, WritesTheThreeResourcesIntoACopyOfTheInstaller)
     // The same tree gives the same bytes.
     EXPECT_EQ(makeProduct(payload, dir / "out/P.app", "huecraft", "N", "1.0", "", {"--compression", "store"}), dir / "out/P.app");
     EXPECT_EQ(readText(resources / "payload.zip"), zip);
-    EXPECT_EQ(run(bundleTool(), {"--payload", payload, "--id", "x", "--name", "N", "--version", "1", "--message-file",
+    EXPECT_EQ(run(bundleTool(), {"--payload", payload, "--id", "geoweave", "--name", "N", "--version", "1", "--message-file",
                                  dir / "message.txt", "--output", dir / "out/P.app"}).status, 0);
     EXPECT_EQ(decodeProduct(readText(resources / "product.json")).message, "Grüße");
     const auto verified = run(programOf(bundle), {"--verify-payload"});
@@ -69,7 +69,8 @@ TEST(Bundle, RefusesWhatTheInstallerWouldRejectAndWritesNothing)
         {[](const fs::path& p) { ::mkfifo((p / "fifo").c_str(), 0644); }, {}, "\"fifo\" is a special file (FIFO, socket or device); a payload holds only folders, regular files and links"},
         {[](const fs::path& p) { writeFile(p / "bad\xff", ""); }, {}, "a payload name is not valid UTF-8: \"bad\xff\""},
         {[](const fs::path&) {}, {"--compression", "zip"}, "--compression is deflate or store, not \"zip\""},
-        {[](const fs::path&) {}, {"--id", "y"}, "--id given twice"},
+        {[](const fs::path&) {}, {"--version", "2"}, "--version given twice"},
+        {[](const fs::path&) {}, {"--id", "Huecraft"}, "--id must name a product the installer carries (huecraft, geoweave), not \"Huecraft\""},
         {[](const fs::path&) {}, {"--bogus", "y"}, "unknown argument \"--bogus\""},
         {[](const fs::path&) {}, {"--message-file", "/dev/null"}, "give exactly one of --message and --message-file"},
         {[](const fs::path&) {}, {"--installer", "/tmp"}, "\"/tmp\" is not an installer bundle"},
@@ -80,10 +81,11 @@ TEST(Bundle, RefusesWhatTheInstallerWouldRejectAndWritesNothing)
         TempDir dir;
         writeFile(dir / "Payload/Runtime/file.txt", "content\n");
         c.setup(dir / "Payload");
-        std::vector<std::string> arguments{"--payload", dir / "Payload", "--id", "x", "--version", "1",
-                                           "--message", "m", "--output", dir / "out/P.app"};
+        std::vector<std::string> arguments{"--payload", dir / "Payload", "--version", "1", "--message", "m", "--output",
+                                           dir / "out/P.app"};
         arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
-        if (c.arguments.empty() || c.arguments[0] != "--name") arguments.insert(arguments.end(), {"--name", "N"});
+        for (const std::string option : {"--name", "--id"})  // each case changes at most one of them
+            if (c.arguments.empty() || c.arguments[0] != option) arguments.insert(arguments.end(), {option, "geoweave"});
         const auto refused = run(bundleTool(), arguments);
         EXPECT_EQ(refused.status, 1);
         EXPECT_EQ(refused.err.substr(0, refused.err.find('\n')), "kestrelbay-bundle: " + c.reason);
@@ -92,7 +94,7 @@ TEST(Bundle, RefusesWhatTheInstallerWouldRejectAndWritesNothing)
     }
     TempDir dir;
     writeFile(dir / "out/P.app/keep.txt", "mine");
-    const auto kept = run(bundleTool(), {"--payload", sourceDir() / "demo/geoweave/Geoweave-Payload", "--id", "x", "--name",
+    const auto kept = run(bundleTool(), {"--payload", sourceDir() / "demo/geoweave/Geoweave-Payload", "--id", "geoweave", "--name",
                                         "N", "--version", "1", "--message", "m", "--output", dir / "out/P.app"});
     EXPECT_EQ(kept.status, 1);
     EXPECT_EQ(readText(dir / "out/P.app/keep.txt"), "mine");

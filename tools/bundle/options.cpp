@@ -1,6 +1,7 @@
 #include "tools/bundle/options.h"
 
 #include "core/product.h"
+#include "products/recipe.h"
 #include "tools/bundle/text_file.h"
 
 #include <map>
@@ -63,6 +64,13 @@ std::optional<BundleOptions> parseOptions(const std::vector<std::string>& argume
     }
     for (const std::string* text : {&options.id, &options.name, &options.version, &options.message}) {
         requireUtf8(*text, "a product text");
+    }
+    // A product no installer can install is refused here, not by its users.
+    if (!makeRecipe(options.id)) {
+        std::string carried;
+        for (std::string_view id : productIds()) carried += (carried.empty() ? "" : ", ") + std::string(id);
+        throw std::runtime_error("--id must name a product the installer carries (" + carried + "), not \"" + options.id
+                                 + "\"");
     }
     // The installer names the product's backup folder after it.
     if (!validProductName(options.name)) {

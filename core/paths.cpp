@@ -1,4 +1,4 @@
-#include "payload/paths.h"
+#include "core/paths.h"
 
 #include <climits>
 #include <cstdlib>
@@ -56,6 +56,26 @@ std::string canonicalPath(const std::filesystem::path& path)
         if (!error) return standardizedPath(absolute);
     }
     return standardizedPath(path);
+}
+
+std::string resolvedPlace(const std::filesystem::path& path)
+{
+    std::filesystem::path found = standardizedPath(path);
+    std::string rest;
+    std::optional<std::string> resolved;
+    while (!(resolved = resolvedPath(found)) && found.has_relative_path()) {
+        rest = rest.empty() ? found.filename().native() : found.filename().native() + "/" + rest;
+        found = found.parent_path();
+    }
+    const std::string base = resolved.value_or(found.native());
+    return rest.empty() ? base : standardizedPath(base + "/" + rest);
+}
+
+bool inside(std::string_view place, std::string_view folder)
+{
+    if (place == folder) return true;
+    if (folder == "/") return place.starts_with('/');
+    return place.size() > folder.size() && place.starts_with(folder) && place[folder.size()] == '/';
 }
 
 bool safeRelative(std::string_view path)

@@ -1,5 +1,6 @@
 #pragma once
-// Path rules the verifier and the bundle tool rest on.
+// The installer's path rules, in one place: the command line, the verifier,
+// the install frame and the bundle tool all judge paths with these.
 
 #include <filesystem>
 #include <optional>
@@ -21,6 +22,15 @@ std::optional<std::string> resolvedPath(const std::filesystem::path& path);
 
 // The standardized form of canonicalPath's fall-back, computed on the text alone.
 std::string standardizedPath(const std::filesystem::path& path);
+
+// Where `path` (absolute) lies once links are resolved, also when it does not
+// exist yet: the real path of its nearest part that resolves (itself, or the
+// nearest folder above it), followed by the rest, standardized.
+std::string resolvedPlace(const std::filesystem::path& path);
+
+// Whether `place` is `folder` itself or lies below it; both are compared as
+// the texts they are (absolute and standardized, or both resolved).
+bool inside(std::string_view place, std::string_view folder);
 
 // Whether a relative path stays below its folder: not empty, not absolute,
 // and no ".." piece.

@@ -1,0 +1,55 @@
+#pragma once
+// The run's own folder in the temporary folder. The payload is unpacked into
+// it and scratch files are written there; it also keeps a record of the
+// scratch items the run makes beside the items it installs, so that the next
+// run in the same home can remove them should this one be killed. While the
+// object lives, it holds the folder's lock: a folder whose lock is free
+// belongs to a run that has ended.
+
+#include "platform/file_manager.h"
+
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+namespace kb {
+
+// A fresh scratch name beside `item`: ".kestrelbay-install-" and a UUID.
+std::filesystem::path scratchItemBeside(const std::filesystem::path& item);
+
+class RunFolder {
+public:
+    // Makes a new private folder kestrelbay-installer-<UUID> in `temporary`,
+    // already locked when it appears under that name.
+    explicit RunFolder(const std::filesystem::path& temporary);
+    // Removes the folder with everything in it, and the recorded scratch
+    // items that are still there. Should one of them resist, the folder keeps
+    // its record (and nothing else) for a later run. Nothing is reported.
+    ~RunFolder();
+    RunFolder(const RunFolder&) = delete;
+    RunFolder& operator=(const RunFolder&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+
+    // Starts the record of a run that changes `home`.
+    void recordHome(const std::filesystem::path& home);
+    // Adds a scratch item to the record, before it is made.
+    void recordScratchItem(const std::filesystem::path& item);
+
+    // Removes what earlier runs in the same temporary folder left when they
+    // were killed: their folders and, where they changed the same home as
+    // this run, their recorded scratch items. A run that still lives holds
+    // its lock and is left alone; an item that resists is passed over.
+    void sweepAbandonedRuns() noexcept;
+
+private:
+    void writeRecord();
+
+    std::filesystem::path temporary_;
+    std::filesystem::path path_;
+    std::unique_ptr<FileLock> lock_;
+    std::filesystem::path home_;
+    std::vector<std::filesystem::path> scratchItems_;
+};
+
+}  // namespace kb
