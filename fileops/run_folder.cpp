@@ -9,12 +9,14 @@
 #include <cctype>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 namespace kb {
 
 namespace {
 
 constexpr std::string_view folderPrefix = "kestrelbay-installer-";
+constexpr std::string_view startingPrefix = ".kestrelbay-installer-";
 constexpr std::string_view scratchPrefix = ".kestrelbay-install-";
 constexpr const char* recordName = ".kestrelbay-run-record";
 constexpr std::uint64_t maxRecordBytes = std::uint64_t{1} << 20;
@@ -83,6 +85,7 @@ void sweepRun(const Path& folder, const Path& home)
     if (attributes.type != FileType::directory || !attributes.ownItem || attributes.permissions != 0700) return;
     const std::unique_ptr<FileLock> lock = fm->lockExclusively(folder);
     if (!lock) return;
+    if (folder.filename().native().starts_with(startingPrefix)) return fm->removeItem(folder);
     std::vector<Path> record;
     if (itemAt(folder / recordName)) record = decodeRecord(readFile(folder / recordName, maxRecordBytes));
     if (record.empty()) return fm->removeItem(folder);
@@ -107,18 +110,29 @@ Path scratchItemBeside(const Path& item)
 
 RunFolder::RunFolder(const Path& temporary) : temporary_(temporary)
 {
-    // Made under a name no sweep looks at, and renamed once locked: a folder
+    // Made under a name of its own and renamed once locked, so that a folder
     // under its final name is never one whose run has not taken its lock yet.
-    const std::string id = randomUUID();
-    const Path starting = temporary / ("." + std::string(folderPrefix) + id);
-    path_ = temporary / (std::string(folderPrefix) + id);
-    makeDir(starting, true);
-    try {
-        lock_ = fm->lockExclusively(starting);
-        fm->moveItem(starting, path_);
-    } catch (...) {
-        removed(starting);
-        throw;
+    // A folder under the first name that is not locked belongs to a run that
+    // was killed right there, or to one about to lock it: a sweep removes it
+    // either way, and the run that loses its folder so starts again.
+    for (int attempt = 1;; ++attempt) {
+        const std::string id = randomUUID();
+        const Path starting = temporary / (std::string(startingPrefix) + id);
+        path_ = temporary / (std::string(folderPrefix) + id);
+        makeDir(starting, true);
+        try {
+            lock_ = fm->lockExclusively(starting);
+            if (lock_) {
+                fm->moveItem(starting, path_);
+                return;
+            }
+        } catch (const std::system_error& error) {
+            if (error.code() != std::errc::no_such_file_or_directory || attempt == 3) {
+                removed(starting);
+                throw;
+            }
+        }
+        lock_.reset();
     }
 }
 
@@ -159,7 +173,8 @@ void RunFolder::sweepAbandonedRuns() noexcept
     try {
         for (const DirectoryEntry& entry : fm->contentsOfDirectory(temporary_)) {
             const Path folder = temporary_ / entry.name;
-            if (!hasUuidAfter(entry.name, folderPrefix) || folder == path_) continue;
+            if (!hasUuidAfter(entry.name, folderPrefix) && !hasUuidAfter(entry.name, startingPrefix)) continue;
+            if (folder == path_) continue;
             try {
                 sweepRun(folder, home_);
             } catch (const std::exception&) {
