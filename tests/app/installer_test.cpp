@@ -155,24 +155,14 @@ TEST(InteractiveFlow, ActivatedThenResolveLookedForThenConfirmedThenClosedPerPro
     }
 }
 
-// Runs the installer of `bundle` on an X server of its own (Xvfb), with ARGS
-// and as the user AS from `env`, and answers its dialogs in order: each is
-// waited for by its exact title, focused and given its keys; one that does
-// not come ends the run, one still shown when the next comes is reported.
-// HOME, TMPDIR and the dialog log lie in `dir`.
-Run onDisplay(const fs::path& bundle, const fs::path& dir, Texts titlesAndKeys, decltype(RunOptions::env) env = {})
+// Runs the installer of `bundle` on an X server of its own as runOnDisplay does, with HOME, TMPDIR and the dialog
+// log in `dir`.
+Run onDisplay(const fs::path& bundle, const fs::path& dir, const Texts& titlesAndKeys, decltype(RunOptions::env) env = {})
 {
-    titlesAndKeys.insert(titlesAndKeys.begin(), {"-c", R"(f=$KESTRELBAY_DIALOG_LOG.x
-        Xvfb -displayfd 3 3>"$f" 2>/dev/null & x=$!; for i in $(seq 100); do [ -s "$f" ] && break; sleep 0.1; done
-        export DISPLAY=:$(cat "$f"); rm "$f"; timeout 30 $AS "$0" $ARGS & while [ $# -gt 0 ]; do
-            w=$(timeout 20 xdotool search --sync --onlyvisible --name "^$1\$" | head -n1)
-            [ -z "$p" ] || ! xdotool search --onlyvisible --name "^$p\$" >/dev/null || echo "$p: still shown" >&2
-            [ -n "$w" ] && xdotool windowfocus --sync $w key --delay 150 $2 2>/dev/null || kill $!; p=$1; shift 2; done
-        wait $!; status=$?; kill $x; exit $status)", programOf(bundle)});
     fs::create_directories(dir / "home"), fs::create_directories(dir / "tmp");
     env.insert({{"KESTRELBAY_DIALOG_LOG", (dir / "log").native()}, {"HOME", (dir / "home").native()},
-                {"TMPDIR", (dir / "tmp").native()}, {"XDG_RUNTIME_DIR", std::nullopt}});
-    return run("/bin/sh", titlesAndKeys, {.env = env});
+                {"TMPDIR", (dir / "tmp").native()}});
+    return runOnDisplay(programOf(bundle), titlesAndKeys, {.env = env});
 }
 
 TEST(RealDialogs, CancelledRefusedOrFailedAsTheUserSeesIt)

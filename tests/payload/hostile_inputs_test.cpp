@@ -6,6 +6,9 @@
 #include "core/unicode.h"
 #include "payload/manifest.h"
 #include "core/paths.h"
+#include "fileops/file_helpers.h"
+#include "products/huecraft_settings.h"
+#include "products/launch_agent.h"
 #include "tests/support/kit.h"
 
 #include <archive.h>
@@ -132,6 +135,22 @@ void makeBundle(const json& run, const fs::path& bundle, Vars& vars)
     writeFile(vars["resources"] + "/product.json", expandAll(descriptor, vars).dump());
 }
 
+// The table's places in a sandbox `temp`, with the shorthands "{failed}" and "{xFF}" (a byte no UTF-8 text holds).
+Vars placesIn(const TempDir& temp)
+{
+    Vars vars{{"sandbox", fs::canonical(temp.path())}, {"failed", std::string(messages::failurePrefix)}, {"xFF", "\xFF"}};
+    for (const auto& [name, value] : table["places"].items()) vars[name] = expand(value, vars);
+    return vars;
+}
+
+// Lays out the sandbox with the run's "setup" over the table's; returns what it laid out.
+json lay(const json& run, const Vars& vars)
+{
+    const json setup = patched(table["sandbox"], run.value("setup", json::object()));
+    for (const auto& [path, form] : setup.items()) place(vars.at("sandbox") / fs::path(expand(path, vars)), expand(form, vars));
+    return setup;
+}
+
 // A manifest as decoded and written again; "by the document: " marks a text the streaming decoding leaves to the
 // document decoding.
 std::string decodedManifest(const std::string& text)
@@ -147,13 +166,10 @@ void check(const json& run)
 {
     SCOPED_TRACE(run.dump().substr(0, 300));
     TempDir temp;
-    Vars vars{{"sandbox", fs::canonical(temp.path())}, {"failed", std::string(messages::failurePrefix)},
-              {"xFF", "\xFF"}};  // a byte no UTF-8 text holds
-    for (const auto& [name, value] : table["places"].items()) vars[name] = expand(value, vars);
+    Vars vars = placesIn(temp);
     const fs::path box = vars["sandbox"], tmp = vars["tmp"];
     makeBundle(run, box / "Product.app", vars);
-    const json setup = patched(table["sandbox"], run.value("setup", json::object()));
-    for (const auto& [path, form] : setup.items()) place(box / expand(path, vars), expand(form, vars));
+    lay(run, vars);
     for (const json& pair : run.value("cases", json::array())) {  // a rule of the payload's, on texts and a real tree
         const std::string in = expand(pair[0], vars), rule = run["rule"];
         json got = rule == "safe" ? json(safeRelative(in)) : rule == "canonical" ? json(canonicalPath(in))
@@ -221,6 +237,114 @@ TEST_P(Hostile, Row)
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, Hostile, ::testing::ValuesIn(std::vector<Row>(table["rows"].begin(), table["rows"].end())),
+                         [](const auto& row) { return std::string(row.param.value["name"]); });
+
+// ordinary-homes.json: homes users really have, each of which must install (see its "about").
+const json ordinary = json::parse(readText(sourceDir() / "tests/payload/ordinary-homes.json"));
+
+// The demo product `id`, made once for every row and readable by every user.
+fs::path demoProduct(const std::string& id)
+{
+    static TempDir made;
+    const fs::path bundle = made / (id + ".app");
+    const json demo = table["products"][id];
+    ::chmod(made.path().c_str(), 0755);
+    if (!fs::exists(bundle)) makeProduct(sourceDir() / std::string(demo[0]), bundle, id, demo[1], demo[2]);
+    return bundle;
+}
+
+void checkOrdinary(const json& run)
+{
+    SCOPED_TRACE(run.dump().substr(0, 300));
+    TempDir temp;
+    Vars vars = placesIn(temp);
+    const std::string id = run["product"];
+    const json demo = table["products"][id], items = ordinary["items"][id];
+    const fs::path box = vars["sandbox"], payload = sourceDir() / std::string(demo[0]);
+    if (run.contains("shm")) {  // a folder on another file system than the sandbox: a RAM disk
+        char shm[] = "/dev/shm/kb-test-XXXXXX";
+        if (!::mkdtemp(shm)) GTEST_SKIP() << "no RAM disk at /dev/shm";
+        vars["shm"] = shm;
+    }
+    lay(run, vars);
+    const bool unprivileged = run.value("unprivileged", false), display = run.value("display", false);
+    const fs::path home = expand(run.value("home", display ? "{home}" : "{testhome}"), vars);
+    const std::string ownSettings = run.value("settings", "{}");
+    if (run.contains("settings")) writeFile(home / ".huecraft_vireo.json", ownSettings, 0600);
+    if (unprivileged) giveToNobody(box, temp.path());
+    for (const std::string path : run.value("rootOwned", json::array()))
+        kb::test::run("/bin/chown", {"-hR", "root:root", box / path});
+    RunOptions options{.env = {{"HOME", vars["home"]}, {"TMPDIR", vars["tmp"]}, {"OFX_PLUGIN_PATH", std::nullopt},
+                               {"KESTRELBAY_DIALOG_LOG", (box / "log").native()}}, .unprivileged = unprivileged};
+    for (const auto& [name, value] : part(run, "env").items()) options.env[name] = expand(value, vars);
+    const fs::path tmp = *options.env["TMPDIR"], program = programOf(demoProduct(id));
+    std::map<std::string, std::string> earlier;  // each item as it was
+    for (const json& item : items) earlier[item[0]] = snapshot(home / std::string(item[0]));
+    const fs::path backups = home / "Library/Application Support" / std::string(demo[1]) / "Installer-Backups";
+    const Tree before = picture(box), tmpBefore = picture(tmp), backupsBefore = picture(backups);
+
+    const std::vector<std::string> arguments{"--test-home", expand(run.value("testHome", "{testhome}"), vars)};
+    for (const json& kill : run.value("kills", json::array())) {  // runs killed before the given system call
+        const std::string calls = kill[0], when = std::to_string(int(kill[1]));
+        std::vector<std::string> traced{"-o", "/dev/null", "-e", "trace=" + calls, "-e", "inject=" + calls + ":signal=KILL:when=" + when, program};
+        traced.insert(traced.end(), arguments.begin(), arguments.end());
+        EXPECT_EQ(kb::test::run("/usr/bin/strace", traced, options).status, 128 + SIGKILL) << calls << " " << when;
+    }
+    const std::string name = demo[1];
+    const Run ran = display ? runOnDisplay(program, {name + " " + std::string(demo[2]) + " installieren", "Return",
+                                                     messages::installedTitle(name), "Return"}, options)
+                            : kb::test::run(program, arguments, options);
+    EXPECT_EQ(std::pair(ran.status, ran.err), std::pair(0, std::string()));
+    fs::path backup;
+    for (const auto& [folder, entry] : picture(backups))
+        if (!backupsBefore.contains(folder) && folder.find('/') == std::string::npos) backup = backups / folder;
+    const json record = json::parse(readText(backup / "INSTALLATION.json"));
+    EXPECT_EQ(ran.out, display ? "" : jsonData(record) + "\n");
+
+    const fs::path runtime = record.value("runtime", ""), lut = record.value("lutDirectory", "");
+    json settings = json::parse(ownSettings);
+    mergeSettings(settings, {runtime, runtime / "runtime/huecraft-engine", lut});
+    Vars withOfx = vars;
+    withOfx["OFX"] = (home / "OFX").native();
+    const std::string searchPath = expand(run.value("searchPath", "{OFX}"), withOfx);
+    for (const json& item : items) {  // in place, as in the payload (or as made, with its mode), the one before in the backup
+        const std::string place = item[0], source = item[2];
+        const std::string made = source == "settings" ? jsonData(settings)
+                                 : source == "agent" ? launchAgentPropertyList("de.geoweave.ofxpath", searchPath) : "";
+        const std::string expected = made.empty() ? snapshot(payload / source) : "f " + std::string(item[3]) + " " + sha256Hex(made);
+        EXPECT_EQ(snapshot(home / place), expected) << place;
+        const std::string backedUp = snapshot(backup / std::string(item[1]));
+        if (run.contains("kills") && (backedUp == expected || backedUp.empty())) continue;  // what a killed run left
+        EXPECT_EQ(backedUp, earlier[place]) << place;
+    }
+    const Tree after = picture(box);
+    const json swept = run.value("swept", json::array());
+    std::size_t scratch = 0;
+    for (const auto& [path, entry] : after)
+        scratch += fs::path(path).filename().native().starts_with(".kestrelbay-install-") && !before.contains(path);
+    EXPECT_EQ(scratch, run.value("leftovers", 0u));
+    for (const auto& [path, entry] : before) {  // the rest as it was, links the same links; swept leftovers gone
+        const std::string now = after.contains(path) ? after.at(path) : "";
+        const bool installed = std::any_of(items.begin(), items.end(), [&](const json& item) {
+            return inside(fs::weakly_canonical(box / path).native(), fs::weakly_canonical(home / std::string(item[0])).native());
+        });
+        if (installed) continue;
+        EXPECT_EQ(now, std::count(swept.begin(), swept.end(), path) ? "" : entry) << path;
+    }
+    Tree tmpAfter = picture(tmp);
+    std::erase_if(tmpAfter, [&](const auto& entry) { return tmpBefore.contains(entry.first); });
+    EXPECT_EQ(tmpAfter.size(), run.value("leftovers", 0u) * 2) << "a run folder with its record, and nothing else, for each leftover";
+    if (run.contains("shm")) fs::remove_all(vars["shm"]);
+}
+
+class Ordinary : public ::testing::TestWithParam<Row> {};
+
+TEST_P(Ordinary, Installs)
+{
+    for (const json& run : runsOf(GetParam().value)) checkOrdinary(run);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, Ordinary, ::testing::ValuesIn(std::vector<Row>(ordinary["rows"].begin(), ordinary["rows"].end())),
                          [](const auto& row) { return std::string(row.param.value["name"]); });
 
 // The document: the table's texts (a row's "before": headings and rows shown elsewhere), with what the user sees

@@ -87,23 +87,36 @@ std::string sha256Hex(std::string_view bytes)
     return hex;
 }
 
+std::string describe(const fs::path& item)
+{
+    struct stat st {};
+    if (::lstat(item.c_str(), &st) != 0) return "";
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%o", st.st_mode & 07777);
+    if (S_ISREG(st.st_mode)) return std::string("f ") + mode + " " + sha256Hex(readText(item));
+    if (S_ISDIR(st.st_mode)) return std::string("d ") + mode;
+    if (S_ISLNK(st.st_mode)) return "l " + fs::read_symlink(item).native();
+    return std::string("o ") + mode;
+}
+
 Tree picture(const fs::path& root)
 {
     Tree tree;
     std::error_code error;
     for (auto it = fs::recursive_directory_iterator(root, error); !error && it != fs::recursive_directory_iterator();
          it.increment(error)) {
-        struct stat st {};
-        if (::lstat(it->path().c_str(), &st) != 0) continue;
-        char mode[8];
-        std::snprintf(mode, sizeof mode, "%o", st.st_mode & 07777);
-        std::string& entry = tree[it->path().lexically_relative(root).native()];
-        if (S_ISREG(st.st_mode)) entry = std::string("f ") + mode + " " + sha256Hex(readText(it->path()));
-        else if (S_ISDIR(st.st_mode)) entry = std::string("d ") + mode;
-        else if (S_ISLNK(st.st_mode)) entry = "l " + fs::read_symlink(it->path()).native();
-        else entry = std::string("o ") + mode;
+        if (std::string entry = describe(it->path()); !entry.empty()) tree[it->path().lexically_relative(root).native()] = entry;
     }
     return tree;
+}
+
+std::string snapshot(const fs::path& item)
+{
+    std::string text = describe(item);
+    if (text.starts_with("d ")) {
+        for (const auto& [path, entry] : picture(item)) text += "\n" + path + " " + entry;
+    }
+    return text;
 }
 
 ScopedEnv::ScopedEnv(std::string name, const std::optional<std::string>& value) : name_(std::move(name))
@@ -156,6 +169,19 @@ Run run(const fs::path& program, const std::vector<std::string>& arguments, cons
         if (errno != EINTR) fail("waitpid");
     }
     return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), readText(out), readText(err)};
+}
+
+Run runOnDisplay(const fs::path& program, std::vector<std::string> titlesAndKeys, RunOptions options)
+{
+    titlesAndKeys.insert(titlesAndKeys.begin(), {"-c", R"(f=$KESTRELBAY_DIALOG_LOG.x
+        Xvfb -displayfd 3 3>"$f" 2>/dev/null & x=$!; for i in $(seq 100); do [ -s "$f" ] && break; sleep 0.1; done
+        export DISPLAY=:$(cat "$f"); rm "$f"; timeout 30 $AS "$0" $ARGS & while [ $# -gt 0 ]; do
+            w=$(timeout 20 xdotool search --sync --onlyvisible --name "^$1\$" | head -n1)
+            [ -z "$p" ] || ! xdotool search --onlyvisible --name "^$p\$" >/dev/null || echo "$p: still shown" >&2
+            [ -n "$w" ] && xdotool windowfocus --sync $w key --delay 150 $2 2>/dev/null || kill $!; p=$1; shift 2; done
+        wait $!; status=$?; kill $x; exit $status)", program.native()});
+    options.env.insert({"XDG_RUNTIME_DIR", std::nullopt});
+    return run("/bin/sh", titlesAndKeys, options);
 }
 
 fs::path buildDir() { return KB_BINARY_DIR; }

@@ -38,6 +38,9 @@ std::string sha256Hex(std::string_view bytes);
 // "d <mode>", "l <target>" or "o <mode>". Equal pictures: nothing changed.
 using Tree = std::map<std::string, std::string>;
 Tree picture(const fs::path& root);
+// One item in that form ("" when there is none), a final link not followed; with everything below a folder.
+std::string describe(const fs::path& item);
+std::string snapshot(const fs::path& item);
 
 // Sets (or, with nothing, removes) an environment variable for one scope.
 class ScopedEnv {
@@ -63,6 +66,12 @@ struct RunOptions {
 };
 // Runs `program` with no standard input and waits for it.
 Run run(const fs::path& program, const std::vector<std::string>& arguments, const RunOptions& options = {});
+
+// Runs `program` on an X server of its own (Xvfb) with `options` (in its environment ARGS gives the arguments, AS a
+// command to run it as another user, and KESTRELBAY_DIALOG_LOG must name a file) and answers its dialogs in order:
+// each is waited for by its exact title, focused and given its keys; one that does not come ends the run, one still
+// shown when the next comes is reported on standard error.
+Run runOnDisplay(const fs::path& program, std::vector<std::string> titlesAndKeys, RunOptions options);
 
 // The build: the empty installer bundle, the bundle tool, the test programs.
 fs::path buildDir();
