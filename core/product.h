@@ -9,7 +9,7 @@
 namespace kb {
 
 struct Product {
-    std::string id;             // chooses the recipe: "huecraft" or "geoweave"
+    std::string id;             // chooses the recipe (products/registry.cpp)
     std::string name;           // shown in dialog titles, names the backup folder
     std::string version;
     std::string payloadRoot;    // the top folder inside payload.zip

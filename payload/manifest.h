@@ -51,9 +51,9 @@ PayloadManifest decodeManifest(std::string_view text);
 // member name given twice); what it gives, the document decoding gives too.
 std::optional<PayloadManifest> decodeManifestStreaming(std::string_view text);
 
-// Reads the manifest file through `fm` and decodes it; the file's text is
-// released once parsed and the parsed document once decoded, so that only
-// one of them is held beside the result. Read errors are the file manager's
+// Reads the manifest file through `fm` and decodes it; the file's text is held
+// until decoding ends, beside the result (and, when the streaming decoding
+// gives up, beside the parsed document). Read errors are the file manager's
 // (EFBIG for a manifest of more than 32 MiB).
 PayloadManifest readManifest(const std::filesystem::path& path);
 

@@ -1,8 +1,10 @@
 #pragma once
 // The few calls the shared POSIX code needs that each system answers its own
-// way. The Linux versions are in platform/linux/; a build with KB_PORTABLE
-// takes the first five from platform/posix/portable_calls.cpp instead, which
-// any POSIX system (macOS too) has. Errors are thrown as by the file manager.
+// way. The Linux versions are in platform/linux/, the macOS ones in
+// platform/macos/. A Linux build with KB_PORTABLE takes the renaming and
+// copying calls from platform/posix/portable_calls.cpp and the random bytes
+// and pipes from platform/posix/entropy_and_pipes.cpp instead, which any POSIX
+// system (macOS too) has. Errors are thrown as by the file manager.
 
 #include "platform/system_error.h"
 #include "platform/unique_fd.h"

@@ -54,30 +54,34 @@ TEST(CommandLine, TheVerifiedJsonThenEveryRowOfTheTable)
     writeFile(resources / "payload-manifest.json", manifest.dump());
     const Tree home = picture(root / "home");
     const std::map<std::string, std::string> known{{"usage", std::string(messages::usage)},
-        {"testHomeRefused", std::string(messages::testHomeRefused)}, {"noDisplay", std::string(messages::noDisplay)},
-        {"checkFailed", messages::checkFailed("Inhalt.txt")}};
-    for (const json& row : table["rows"]) {
-        SCOPED_TRACE(row.dump());
-        const json given = row.value("descriptor", json(descriptor));
-        const std::string text = given.is_string() ? given.get<std::string>() : given.dump();
-        fs::remove_all(resources / "product.json");
-        if (text == "(folder)") fs::create_directory(resources / "product.json");
-        else if (!given.is_null()) writeFile(resources / "product.json", text);
-        std::string err = expand(row["err"]);
-        try {
-            if (err.starts_with("json:")) json::parse(text).at(err.substr(5)).get<std::string>();
-        } catch (const json::exception& error) {
-            err = error.what();
+        {"testHomeRefused", std::string(messages::testHomeRefused)}, {"noDisplay", std::string(messages::noDisplay)}};
+    for (const json& group : table["groups"]) {
+        SCOPED_TRACE(group["why"].get<std::string>());
+        for (const json& row : group["rows"]) {
+            SCOPED_TRACE(row.dump());
+            const json given = row.value("descriptor", json(descriptor));
+            const std::string text = given.is_string() ? given.get<std::string>() : given.dump();
+            fs::remove_all(resources / "product.json");
+            if (text == "(folder)") fs::create_directory(resources / "product.json");
+            else if (!given.is_null()) writeFile(resources / "product.json", text);
+            std::string err = expand(row.value("err", group.value("err", "")));
+            const std::string named = err.substr(err.find(':') + 1);
+            try {
+                if (err.starts_with("json:")) json::parse(text).at(named).get<std::string>();
+            } catch (const json::exception& error) {
+                err = error.what();
+            }
+            if (err.starts_with("checkFailed:")) err = messages::checkFailed(named);
+            if (err.starts_with("resourceFolderMissing:")) err = messages::resourceFolderMissing(root / named);
+            if (known.contains(err)) err = known.at(err);
+            Texts arguments;
+            for (const std::string argument : row["args"]) arguments.push_back(expand(argument));
+            const auto ran = run(root / row.value("program", "bin/installer"), arguments,
+                                 sandbox(row.value("cwd", "decoy"), row.value("home", "home")));
+            EXPECT_EQ(outcome(ran), outcome({1, "", line(err)}));
+            EXPECT_TRUE(fs::is_empty(root / "tmp"));
+            EXPECT_EQ(picture(root / "home"), home);
         }
-        if (err.starts_with("resource:")) err = messages::resourceFolderMissing(root / err.substr(9));
-        if (known.contains(err)) err = known.at(err);
-        Texts arguments;
-        for (const std::string argument : row["args"]) arguments.push_back(expand(argument));
-        const auto ran = run(root / row.value("program", "bin/installer"), arguments,
-                             sandbox(row.value("cwd", "decoy"), row.value("home", "home")));
-        EXPECT_EQ(outcome(ran), outcome({1, "", line(err)}));
-        EXPECT_TRUE(fs::is_empty(root / "tmp"));
-        EXPECT_EQ(picture(root / "home"), home);
     }
 }
 
@@ -112,7 +116,8 @@ std::string confirmation(const std::string& id)
 // The product `id`, named so too, made from its demo payload.
 fs::path demoProduct(const std::string& id, const fs::path& bundle)
 {
-    const fs::path payload = sourceDir() / "demo" / id / (id == "huecraft" ? "Huecraft-Payload" : "Geoweave-Payload");
+    const std::map<std::string, std::string> payloads{{"huecraft", "Huecraft-Payload"}, {"geoweave", "Geoweave-Payload"}};
+    const fs::path payload = sourceDir() / "demo" / id / payloads.at(id);
     return makeProduct(payload, bundle, id, id, "2.0");
 }
 
@@ -146,8 +151,9 @@ TEST(InteractiveFlow, ActivatedThenResolveLookedForThenConfirmedThenClosedPerPro
         resource = resourcesOf(bundle);
         runInstaller({});
         const fs::path backup = fs::directory_iterator(support / id / "Installer-Backups")->path();
-        const std::string next = id == "huecraft" ? messages::huecraftClosing(support / "Huecraft/LUT")
-                                                  : std::string(messages::geoweaveClosing);
+        const std::string next = std::map<std::string, std::string>{
+            {"huecraft", messages::huecraftClosing(support / "Huecraft/LUT")},
+            {"geoweave", std::string(messages::geoweaveClosing)}}.at(id);
         EXPECT_EQ(fake.log, "activate\nrunningApplications\n" + confirmation(id)
                                 + dialog(messages::installedTitle(id), next + messages::backupLine(backup)));
         EXPECT_EQ(json::parse(readText(backup / "INSTALLATION.json"))["testHome"], false);
