@@ -7,6 +7,7 @@
 #include "app/dialogs.h"
 #include "app/installer_main.h"
 #include "core/messages.h"
+#include "platform/descriptor_limit.h"
 #include "platform/desktop.h"
 #include "platform/file_manager.h"
 #include "platform/forwarding_file_manager.h"
@@ -42,6 +43,7 @@ protected:
 int main(int argc, char** argv)
 {
     kb::ignoreBrokenPipes();
+    kb::raiseDescriptorLimit();
     static const std::unique_ptr<kb::FileManager> systemFiles = kb::makeSystemFileManager();
     static InterruptibleFileManager fileManager(*systemFiles);
     kb::fm = &fileManager;

@@ -13,6 +13,7 @@
 #include "platform/resource.h"
 #include "platform/system_tools.h"
 
+#include <climits>
 #include <string>
 #include <system_error>
 #include <unordered_map>
@@ -155,6 +156,8 @@ private:
     // which `folder` and `entry` are no longer used).
     void visit(const Folder& folder, const DirectoryEntry& entry)
     {
+        // A path longer than the system can name could be neither checked nor installed.
+        if (folder.path.native().size() + entry.name.size() >= PATH_MAX) throw InstallError(messages::invalidPath);
         std::string relative = folder.relative.empty() ? entry.name : folder.relative + "/" + entry.name;
         std::string relativeNfc =
             folder.relative.empty() ? nfc(entry.name) : folder.relativeNfc + "/" + nfc(entry.name);

@@ -1,23 +1,31 @@
 #pragma once
-// Signals that ask the program to end (SIGTERM, SIGINT, SIGHUP), turned into
-// an ordinary failure. While an InterruptionHandling lives they are only
-// noted; the next check throws Interrupted, so the run ends as after any
-// failure: rolled back, its scratch items and temporary folder removed, its
-// child processes ended, one report.
+// Signals that ask the program to end, and the user's own request to stop
+// (the progress window's button), turned into an ordinary failure. While an
+// InterruptionHandling lives they are only noted; the next check throws
+// Interrupted, so the run ends as after any failure: rolled back, its scratch
+// items and temporary folder removed, its child processes ended, one report.
+//
+// Every signal whose default is to end the process and that can be caught is
+// noted (SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGUSR1, SIGALRM, the real-time
+// ones, ...). Those that report a fault of the program itself (SIGSEGV,
+// SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTRAP, SIGSYS) are noted only when
+// another process sent them; the program's own fault ends it as before.
+// SIGXFSZ is ignored meanwhile, so a write beyond the file-size limit fails
+// with EFBIG and the ordinary failure path runs.
 
 #include <chrono>
 
 namespace kb {
 
-// The run was asked to end by a signal. Deliberately no std::exception: code
-// that turns an ordinary failure into an answer ("no such item", "settings
-// unreadable") must never take it for one.
+// The run was asked to end. Deliberately no std::exception: code that turns
+// an ordinary failure into an answer ("no such item", "settings unreadable")
+// must never take it for one.
 class Interrupted {};
 
 class InterruptionHandling {
 public:
-    // Starts noting the three signals; one that was ignored when the program
-    // started (nohup, a background job of a shell) stays ignored.
+    // Starts noting the signals; one that was ignored when the program started
+    // (nohup, a background job of a shell) stays ignored.
     InterruptionHandling();
     // Gives the signals their previous handling back, unless one was noted:
     // then the run's end is still to be reported, and a further signal must
@@ -27,16 +35,21 @@ public:
     InterruptionHandling& operator=(const InterruptionHandling&) = delete;
 };
 
-// Throws Interrupted when a signal was noted, once: after that, and after
-// holdInterruptions(), signals are only noted.
+// Throws Interrupted when a signal or a request was noted, once: after that,
+// and after holdInterruptions(), they are only noted.
 void checkInterruption();
 
 // From here on signals are only noted: called where a clean-up begins that
 // must run to its end (a rollback, the removal of scratch items).
 void holdInterruptions();
 
-// Whether a signal was noted since the handling began.
+// The user asked the run to stop; noted as a signal is. Safe from any thread.
+void requestStop() noexcept;
+
+// Whether a signal or a request was noted since the handling began, and
+// whether it was the user's request (the first one noted counts).
 bool interruptionNoted();
+bool stoppedByUser();
 
 // For a wait that must not outlast a signal: a descriptor that becomes
 // readable when one is noted or a child process ends, or -1 while no

@@ -11,7 +11,7 @@ packages=(
   libarchive-dev libplist-dev libutf8proc-dev
   xvfb xdotool x11-utils imagemagick
   gobjc++ libgnustep-gui-dev gnustep-make gnustep-back0.29
-  zip unzip python3 libarchive-tools openssl util-linux procps time
+  zip unzip python3 libarchive-tools openssl util-linux procps time strace
 )
 
 missing=()

@@ -3,6 +3,7 @@
 
 #include "platform/posix/system_calls.h"
 
+#include "platform/interruption.h"
 #include "platform/system_error.h"
 
 #include <fcntl.h>
@@ -34,18 +35,21 @@ void exchange(const Path& a, const Path& b)
 void copyBytes(int in, int out, const Path& from, const Path& to)
 {
     // copy_file_range keeps the bytes inside the kernel; sendfile is the
-    // fall-back for file systems that refuse it.
+    // fall-back for file systems that refuse it. Pieces of 8 MiB let a noted
+    // signal end a long copy soon.
+    constexpr std::size_t piece = std::size_t{8} << 20;
     bool tryRange = true;
     for (;;) {
+        checkInterruption();
         ssize_t copied = -1;
         if (tryRange) {
-            copied = ::copy_file_range(in, nullptr, out, nullptr, std::size_t{1} << 30, 0);
+            copied = ::copy_file_range(in, nullptr, out, nullptr, piece, 0);
             if (copied < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)) {
                 tryRange = false;
                 continue;
             }
         } else {
-            copied = ::sendfile(out, in, nullptr, std::size_t{1} << 30);
+            copied = ::sendfile(out, in, nullptr, piece);
         }
         if (copied < 0) {
             if (errno == EINTR) continue;

@@ -5,6 +5,9 @@
 
 #include "platform/resource.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <system_error>
 
@@ -15,6 +18,21 @@ namespace system_calls {
 std::array<timespec, 2> accessAndModificationTimes(const struct stat& st)
 {
     return {st.st_atim, st.st_mtim};
+}
+
+void copyMetadata(int, int, const struct stat&)
+{
+    // The installer's own items carry nothing beside their bytes and modes here.
+}
+
+int syncToDisk(int fd)
+{
+    return ::fsync(fd);
+}
+
+int makeFifo(int folder, const char* name, mode_t mode, const Path&)
+{
+    return ::mkfifoat(folder, name, mode);
 }
 
 Path temporaryFolder()

@@ -3,6 +3,7 @@
 
 #include "platform/posix/system_calls.h"
 
+#include "platform/interruption.h"
 #include "platform/resource.h"
 #include "platform/system_error.h"
 
@@ -11,6 +12,7 @@
 #include <limits.h>
 #include <mach-o/dyld.h>
 #include <stdio.h>  // renameatx_np
+#include <sys/stat.h>
 #include <sys/random.h>
 #include <unistd.h>
 
@@ -44,11 +46,35 @@ void copyBytes(int in, int out, const Path& from, const Path& to)
 {
     // Both descriptors are freshly opened at their starts. fcopyfile says
     // only that it failed, not on which side; a failing disk is taken as the
-    // reading side, anything else as the writing one.
+    // reading side, anything else as the writing one. It copies a file in one
+    // call, so a noted signal ends the run after it.
+    checkInterruption();
     if (::fcopyfile(in, out, nullptr, COPYFILE_DATA) == 0) return;
     int error = errno;
     if (error == EIO || error == EBADF) throwSystemError(error, "read", from);
     throwSystemError(error, "write", to);
+}
+
+void copyMetadata(int in, int out, const struct stat& st)
+{
+    // A user's own file (one that goes into the backup, and back from it)
+    // keeps its extended attributes, its ACL and the flags a user sets. Flags
+    // that would keep the copy from being changed or removed are not copied.
+    ::fcopyfile(in, out, nullptr, COPYFILE_XATTR | COPYFILE_ACL);
+    ::fchflags(out, st.st_flags & (UF_NODUMP | UF_HIDDEN));
+}
+
+int syncToDisk(int fd)
+{
+    if (::fcntl(fd, F_FULLFSYNC) == 0) return 0;
+    return ::fsync(fd);  // a file system that cannot: as far as fsync goes
+}
+
+int makeFifo(int folder, const char* name, mode_t mode, const Path& path)
+{
+    // mkfifoat came with macOS 13; before it, the FIFO is made by its path.
+    if (__builtin_available(macOS 13.0, *)) return ::mkfifoat(folder, name, mode);
+    return ::mkfifo(path.c_str(), mode);
 }
 
 std::array<timespec, 2> accessAndModificationTimes(const struct stat& st)

@@ -5,6 +5,7 @@
 
 #include "platform/posix/system_calls.h"
 
+#include "platform/interruption.h"
 #include "platform/system_error.h"
 
 #include <fcntl.h>
@@ -33,6 +34,7 @@ void copyBytes(int in, int out, const Path& from, const Path& to)
 {
     std::vector<std::byte> buffer(std::size_t{1} << 20);
     for (;;) {
+        checkInterruption();
         ssize_t got = ::read(in, buffer.data(), buffer.size());
         if (got < 0) {
             if (errno == EINTR) continue;

@@ -1,5 +1,6 @@
 #include "platform/posix/posix_file_manager.h"
 
+#include "platform/posix/file_tree.h"
 #include "platform/posix/system_calls.h"
 #include "platform/random_uuid.h"
 #include "platform/system_error.h"
@@ -20,163 +21,7 @@ namespace kb {
 
 namespace {
 
-FileType typeOfMode(mode_t mode)
-{
-    if (S_ISREG(mode)) return FileType::regular;
-    if (S_ISDIR(mode)) return FileType::directory;
-    if (S_ISLNK(mode)) return FileType::symlink;
-    return FileType::other;
-}
-
-// Opens a folder without following a final link.
-UniqueFd openDirectory(int at, const char* name, const Path& shown)
-{
-    UniqueFd fd(::openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!fd) throwErrno("open folder", shown);
-    return fd;
-}
-
-struct RawEntry {
-    std::string name;
-    unsigned char type;
-};
-
-// Lists an open folder; the descriptor stays open and usable.
-std::vector<RawEntry> listEntries(int dirFd, const Path& shown)
-{
-    int copy = ::dup(dirFd);
-    if (copy < 0) throwErrno("read folder", shown);
-    DIR* dir = ::fdopendir(copy);
-    if (!dir) {
-        int error = errno;
-        ::close(copy);
-        throwSystemError(error, "read folder", shown);
-    }
-    ::rewinddir(dir);
-    std::vector<RawEntry> entries;
-    for (;;) {
-        errno = 0;
-        dirent* entry = ::readdir(dir);
-        if (!entry) break;
-        std::string_view name = entry->d_name;
-        if (name == "." || name == "..") continue;
-        entries.push_back({std::string(name), entry->d_type});
-    }
-    int error = errno;
-    ::closedir(dir);
-    if (error != 0) throwSystemError(error, "read folder", shown);
-    std::sort(entries.begin(), entries.end(),
-              [](const RawEntry& a, const RawEntry& b) { return a.name < b.name; });
-    return entries;
-}
-
-// Opens a file to read its bytes, following a final link unless `flags` holds
-// O_NOFOLLOW. The open never waits (a FIFO without a writer would block it
-// for ever) and the descriptor must then be a regular file: a FIFO, a device
-// such as /dev/zero or a socket could block a read or never end it.
-UniqueFd openRegularFile(int at, const char* name, int flags, const Path& shown)
-{
-    // O_NONBLOCK has no effect on reading a regular file.
-    UniqueFd fd(::openat(at, name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | flags));
-    if (!fd) throwErrno("open", shown);
-    struct stat st {};
-    if (::fstat(fd.get(), &st) != 0) throwErrno("read attributes of", shown);
-    if (S_ISDIR(st.st_mode)) throwSystemError(EISDIR, "read", shown);
-    if (!S_ISREG(st.st_mode)) throwSystemError(EOPNOTSUPP, "read special file", shown);
-    return fd;
-}
-
-void keepTimes(int fd, const struct stat& st, const Path& to)
-{
-    std::array<timespec, 2> times = system_calls::accessAndModificationTimes(st);
-    if (::futimens(fd, times.data()) != 0) throwErrno("set times of", to);
-}
-
-void copyAt(int fromDir, const char* fromName, const Path& from, int toDir, const char* toName, const Path& to)
-{
-    struct stat st {};
-    if (::fstatat(fromDir, fromName, &st, AT_SYMLINK_NOFOLLOW) != 0) throwErrno("read attributes of", from);
-
-    if (S_ISLNK(st.st_mode)) {
-        std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
-        for (;;) {
-            ssize_t length = ::readlinkat(fromDir, fromName, target.data(), target.size());
-            if (length < 0) throwErrno("read link", from);
-            if (static_cast<std::size_t>(length) < target.size()) {
-                target.resize(static_cast<std::size_t>(length));
-                break;
-            }
-            target.resize(target.size() * 2);
-        }
-        if (::symlinkat(target.c_str(), toDir, toName) != 0) throwErrno("create link", to);
-        std::array<timespec, 2> times = system_calls::accessAndModificationTimes(st);
-        ::utimensat(toDir, toName, times.data(), AT_SYMLINK_NOFOLLOW);  // cosmetic only
-        return;
-    }
-
-    if (S_ISREG(st.st_mode)) {
-        // Opened as a regular file still: it may have been replaced since it was looked at.
-        UniqueFd in = openRegularFile(fromDir, fromName, O_NOFOLLOW, from);
-        UniqueFd out(::openat(toDir, toName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-        if (!out) throwErrno("create", to);
-        system_calls::copyBytes(in.get(), out.get(), from, to);
-        if (::fchmod(out.get(), st.st_mode & 07777) != 0) throwErrno("set permissions of", to);
-        keepTimes(out.get(), st, to);
-        return;
-    }
-
-    if (S_ISDIR(st.st_mode)) {
-        UniqueFd source = openDirectory(fromDir, fromName, from);
-        // Private while it fills, so nobody sees a half-copied folder with
-        // its final permissions, and a read-only original can still be copied.
-        if (::mkdirat(toDir, toName, 0700) != 0) throwErrno("create folder", to);
-        UniqueFd target = openDirectory(toDir, toName, to);
-        for (const RawEntry& entry : listEntries(source.get(), from)) {
-            copyAt(source.get(), entry.name.c_str(), from / entry.name, target.get(), entry.name.c_str(),
-                   to / entry.name);
-        }
-        if (::fchmod(target.get(), st.st_mode & 07777) != 0) throwErrno("set permissions of", to);
-        keepTimes(target.get(), st, to);
-        return;
-    }
-
-    if (S_ISFIFO(st.st_mode)) {
-        if (::mkfifoat(toDir, toName, st.st_mode & 07777) != 0) throwErrno("create", to);
-        return;
-    }
-
-    // Sockets and device files cannot be copied faithfully; refusing them
-    // keeps a backup from silently missing an item.
-    throwSystemError(EOPNOTSUPP, "copy special file", from);
-}
-
-// `listed` is the type a folder listing gave for the entry (DT_UNKNOWN when
-// there was none): files and links, by far the most entries, are unlinked
-// without looking up their attributes first.
-void removeAt(int dirFd, const char* name, const Path& shown, unsigned char listed = DT_UNKNOWN)
-{
-    if (listed != DT_UNKNOWN && listed != DT_DIR) {
-        if (::unlinkat(dirFd, name, 0) == 0) return;
-        if (errno != EISDIR) throwErrno("remove", shown);
-        // It became a folder since the listing: remove it as one.
-    }
-    struct stat st {};
-    if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) throwErrno("read attributes of", shown);
-    if (S_ISDIR(st.st_mode)) {
-        // A read-only folder of our own (a copied read-only tree, an unpacked
-        // payload) is opened up first; otherwise its contents could not be
-        // removed by anyone but root. Failure shows when removing its entries.
-        if (st.st_uid == ::geteuid() && (st.st_mode & 0700) != 0700)
-            ::fchmodat(dirFd, name, (st.st_mode & 07777) | 0700, 0);
-        UniqueFd folder = openDirectory(dirFd, name, shown);
-        for (const RawEntry& entry : listEntries(folder.get(), shown)) {
-            removeAt(folder.get(), entry.name.c_str(), shown / entry.name, entry.type);
-        }
-        if (::unlinkat(dirFd, name, AT_REMOVEDIR) != 0) throwErrno("remove", shown);
-        return;
-    }
-    if (::unlinkat(dirFd, name, 0) != 0) throwErrno("remove", shown);
-}
+using namespace file_tree;
 
 class PosixInputFile final : public InputFile {
 public:
@@ -215,7 +60,7 @@ void PosixFileManager::setPermissions(const Path& path, unsigned mode)
 
 void PosixFileManager::copyItem(const Path& from, const Path& to)
 {
-    copyAt(AT_FDCWD, from.c_str(), from, AT_FDCWD, to.c_str(), to);
+    file_tree::copy(AT_FDCWD, from.c_str(), from, AT_FDCWD, to.c_str(), to);
 }
 
 void PosixFileManager::moveItem(const Path& from, const Path& to)
@@ -230,7 +75,7 @@ void PosixFileManager::exchangeItems(const Path& a, const Path& b)
 
 void PosixFileManager::removeItem(const Path& path)
 {
-    removeAt(AT_FDCWD, path.c_str(), path);
+    file_tree::remove(AT_FDCWD, path.c_str(), path);
 }
 
 FileAttributes PosixFileManager::attributes(const Path& path)
@@ -304,7 +149,7 @@ void PosixFileManager::writeAtomically(const Path& path, std::string_view data)
             }
             rest.remove_prefix(static_cast<std::size_t>(written));
         }
-        if (::fsync(out.get()) != 0) throwErrno("write", path);
+        if (system_calls::syncToDisk(out.get()) != 0) throwErrno("write", path);
         int fd = out.release();
         if (::close(fd) != 0) throwErrno("write", path);
         if (::rename(scratch.c_str(), path.c_str()) != 0) throwErrno("replace", path);

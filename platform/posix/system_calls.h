@@ -41,8 +41,22 @@ inline void renameAfterCheck(const Path& from, const Path& to)
 void exchange(const Path& a, const Path& b);
 
 // Copies the bytes of `in` from its offset to its end into `out`; a failure
-// names `from` when reading failed and `to` when writing did.
+// names `from` when reading failed and `to` when writing did. A noted signal
+// ends a long copy between two pieces (checkInterruption()).
 void copyBytes(int in, int out, const Path& from, const Path& to);
+
+// Copies what the system keeps beside a file's or folder's bytes and mode (on
+// macOS its extended attributes, its ACL and the flags a user sets), as far as
+// the target's file system can keep them; what it cannot is passed over.
+void copyMetadata(int in, int out, const struct stat& st);
+
+// Makes what was written to `fd` survive a power loss: fsync(2), and on macOS
+// F_FULLFSYNC, without which the disk may keep it in its own cache. Returns
+// the call's result and errno.
+int syncToDisk(int fd);
+
+// mkfifoat(2), where the system has it; returns its result and errno.
+int makeFifo(int folder, const char* name, mode_t mode, const Path& path);
 
 // Fills `bytes` from the system's random source.
 void randomBytes(std::span<std::uint8_t> bytes);

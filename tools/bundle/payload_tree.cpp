@@ -40,20 +40,36 @@ void requireLinkInside(const LinkRule& rule, const std::string& relative, const 
     }
 }
 
-void scanFolder(const LinkRule& rule, const std::filesystem::path& folder, const std::string& prefix,
-                std::vector<PayloadItem>& items)
+// The names in `folder`, sorted bytewise.
+std::vector<std::string> namesIn(const std::filesystem::path& folder)
 {
     std::vector<std::string> names;
-    for (const auto& child : std::filesystem::directory_iterator(folder)) {
-        names.push_back(child.path().filename().native());
-    }
+    for (const auto& child : std::filesystem::directory_iterator(folder)) names.push_back(child.path().filename().native());
     std::sort(names.begin(), names.end());
+    return names;
+}
 
-    for (const std::string& name : names) {
+// Walks the tree depth first without recursion, however deep it is: each
+// folder is listed whole (and closed) before the walk goes into it.
+void scanTree(const LinkRule& rule, const std::filesystem::path& root, std::vector<PayloadItem>& items)
+{
+    struct Folder {
+        std::string prefix;  // the folder's path below the root, "" for the root
+        std::vector<std::string> names;
+        std::size_t next = 0;
+    };
+    std::vector<Folder> folders{{"", namesIn(root)}};
+    while (!folders.empty()) {
+        if (folders.back().next == folders.back().names.size()) {
+            folders.pop_back();
+            continue;
+        }
+        Folder& folder = folders.back();
+        const std::string& name = folder.names[folder.next++];
         if (ignoredName(name)) continue;
-        const std::string relative = prefix.empty() ? name : prefix + "/" + name;
+        const std::string relative = folder.prefix.empty() ? name : folder.prefix + "/" + name;
         requireUtf8(relative, "a payload name");
-        const std::filesystem::path path = folder / name;
+        const std::filesystem::path path = root / relative;
         const struct stat info = lstatOrThrow(path);
 
         PayloadItem item;
@@ -62,7 +78,7 @@ void scanFolder(const LinkRule& rule, const std::filesystem::path& folder, const
         if (S_ISDIR(info.st_mode)) {
             item.kind = PayloadItem::Kind::folder;
             items.push_back(item);
-            scanFolder(rule, path, relative, items);
+            folders.push_back({relative, namesIn(path)});
         } else if (S_ISREG(info.st_mode)) {
             item.kind = PayloadItem::Kind::file;
             items.push_back(item);
@@ -88,7 +104,7 @@ std::vector<PayloadItem> scanPayload(const std::filesystem::path& root)
     if (!S_ISDIR(info.st_mode)) throw std::runtime_error("the payload \"" + root.native() + "\" is not a folder");
     const LinkRule rule(root);
     std::vector<PayloadItem> items;
-    scanFolder(rule, root, "", items);
+    scanTree(rule, root, items);
     return items;
 }
 
