@@ -69,6 +69,10 @@ TEST(CommandLine, TheVerifiedJsonThenEveryRowOfTheTable)
         } catch (const json::exception& error) {
             err = error.what();
         }
+#ifdef KB_PORTABLE
+        if (err.starts_with("psn:")) err.erase(0, 4);  // the Finder's -psn_ argument is dropped, as on a Mac
+#endif
+        if (err.starts_with("psn:")) err = "usage";
         if (err.starts_with("resource:")) err = messages::resourceFolderMissing(root / err.substr(9));
         if (known.contains(err)) err = known.at(err);
         Texts arguments;
