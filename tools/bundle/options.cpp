@@ -1,6 +1,7 @@
 #include "tools/bundle/options.h"
 
 #include "core/product.h"
+#include "tools/bundle/info_plist.h"
 #include "tools/bundle/text_file.h"
 
 #include <map>
@@ -14,12 +15,13 @@ std::string usage()
     return "usage: kestrelbay-bundle --payload <payload root folder> --id <id> --name <name>\n"
            "         --version <version> (--message <text> | --message-file <file>)\n"
            "         --output <Product.app> [--installer <empty Installer.app>]\n"
-           "         [--compression deflate|store]\n"
+           "         [--compression deflate|store] [--bundle-id <reverse-DNS id>]\n"
            "\n"
            "The folder given with --payload is the payload root: its own name becomes\n"
            "\"payloadRoot\" and the top folder of payload.zip. Names beginning with \"._\"\n"
            "and \".DS_Store\" are left out at every depth. An existing --output is replaced\n"
-           "only when it is an installer bundle.\n";
+           "only when it is an installer bundle. Its Info.plist names the product (--name)\n"
+           "and gives it the bundle identifier (de.kestrelbay.installer.<id> by default).\n";
 }
 
 std::optional<BundleOptions> parseOptions(const std::vector<std::string>& arguments,
@@ -28,7 +30,8 @@ std::optional<BundleOptions> parseOptions(const std::vector<std::string>& argume
     if (arguments.size() == 1 && (arguments[0] == "--help" || arguments[0] == "-h")) return std::nullopt;
 
     static const std::set<std::string> known{"--payload", "--id",     "--name",      "--version",  "--message",
-                                             "--message-file", "--output", "--installer", "--compression"};
+                                             "--message-file", "--output", "--installer", "--compression",
+                                             "--bundle-id"};
     std::map<std::string, std::string> values;
     for (std::size_t i = 0; i < arguments.size(); i += 2) {
         const std::string& option = arguments[i];
@@ -63,6 +66,12 @@ std::optional<BundleOptions> parseOptions(const std::vector<std::string>& argume
     }
     for (const std::string* text : {&options.id, &options.name, &options.version, &options.message}) {
         requireUtf8(*text, "a product text");
+    }
+    // macOS tells products apart by their identifiers (de.kestrelbay.installer.<id> unless chosen).
+    options.bundleIdentifier = values.contains("--bundle-id") ? values["--bundle-id"] : defaultBundleIdentifier(options.id);
+    if (!validBundleIdentifier(options.bundleIdentifier)) {
+        throw std::runtime_error("--bundle-id must be letters, digits and \"-\" in parts joined by single dots, not \""
+                                 + options.bundleIdentifier + "\"");
     }
     // The installer names the product's backup folder after it.
     if (!validProductName(options.name)) {
