@@ -1,13 +1,17 @@
 #include "products/launch_agent.h"
 
+#include "core/install_error.h"
+#include "core/messages.h"
 #include "core/property_list_limits.h"
 #include "fileops/file_helpers.h"
 #include "fileops/process.h"
+#include "platform/interruption.h"
 #include "platform/system_tools.h"
 
 #include <plist/plist.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
@@ -91,6 +95,28 @@ LaunchAgent searchPathAgent(const std::filesystem::path& home)
     return {"gui/" + std::to_string(::getuid()), label, home / "Library/LaunchAgents" / (label + ".plist")};
 }
 
+namespace {
+
+// Right after a bootout, launchd refuses for a few seconds to load the same
+// label again: bootstrap then fails with 5 (EIO) or 37 (EALREADY). Such a
+// bootstrap is tried again after a short pause, for about ten seconds.
+constexpr std::chrono::seconds bootstrapPatience{10};
+constexpr std::chrono::milliseconds bootstrapPause{500};
+
+// The status of the last bootstrap of `agent`, the first that launchd did not
+// refuse for being busy, or the last one tried.
+int bootstrap(const LaunchAgent& agent)
+{
+    const auto giveUp = std::chrono::steady_clock::now() + bootstrapPatience;
+    for (;;) {
+        const int status = process(systemTool("launchctl"), {"bootstrap", agent.domain, agent.file.native()}, false).status;
+        if ((status != 5 && status != 37) || std::chrono::steady_clock::now() + bootstrapPause > giveUp) return status;
+        pauseFor(bootstrapPause);
+    }
+}
+
+}  // namespace
+
 void installAndLoadLaunchAgent(RunContext& ctx, const LaunchAgent& agent, const PreparedAgent& prepared,
                                bool& launchdChanged)
 {
@@ -103,7 +129,9 @@ void installAndLoadLaunchAgent(RunContext& ctx, const LaunchAgent& agent, const 
     // Unloads the agent of an earlier installation; one that is not loaded is fine.
     process(launchctl, {"bootout", agent.serviceTarget()}, false);
     // launchd loads the new agent and, as it runs at load, sets the variable.
-    process(launchctl, {"bootstrap", agent.domain, agent.file.native()}, true);
+    if (const int status = bootstrap(agent); status != 0) {
+        throw InstallError(messages::systemStepFailed(launchctl.filename().native(), status));
+    }
     process(launchctl, {"setenv", "OFX_PLUGIN_PATH", prepared.searchPathValue}, true);
 }
 
@@ -124,7 +152,10 @@ void attempt(const std::vector<std::string>& arguments) noexcept
 void restoreLaunchd(const LaunchAgent& agent, const std::string& previousValue) noexcept
 {
     attempt({"bootout", agent.serviceTarget()});
-    if (kb::exists(agent.file)) attempt({"bootstrap", agent.domain, agent.file.native()});
+    try {
+        if (kb::exists(agent.file)) bootstrap(agent);
+    } catch (...) {
+    }
     if (!previousValue.empty()) {
         attempt({"setenv", "OFX_PLUGIN_PATH", previousValue});
     } else {

@@ -49,6 +49,8 @@ PreparedAgent prepareLaunchAgent(SearchPath searchPath, const std::filesystem::p
 // Puts the prepared agent in place through the run's transaction and,
 // outside test mode, loads it into the user's launchd domain and sets the
 // variable there at once. Sets `launchdChanged` before the first command.
+// A bootstrap that launchd refuses as busy right after the bootout (status
+// 5 or 37) is tried again for about ten seconds, here and in restoreLaunchd.
 void installAndLoadLaunchAgent(RunContext& ctx, const LaunchAgent& agent, const PreparedAgent& prepared,
                                bool& launchdChanged);
 

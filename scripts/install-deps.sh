@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config git time
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev libc++-14-dev libc++abi-14-dev
   libgtest-dev libgmock-dev
   nlohmann-json3-dev libssl-dev libgtk-3-dev
   libarchive-dev libplist-dev libutf8proc-dev

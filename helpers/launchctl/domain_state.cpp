@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -57,10 +59,15 @@ std::filesystem::path stateFile(unsigned uid)
 
 DomainState loadState(const std::filesystem::path& file)
 {
-    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         if (errno == ENOENT) return {};
         throw std::system_error(errno, std::generic_category(), file.native());
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        throw std::runtime_error(file.native() + ": not a regular file");
     }
     std::string bytes;
     char buffer[8192];
@@ -84,7 +91,12 @@ DomainState loadState(const std::filesystem::path& file)
     }
     if (!json.is_object()) throw std::runtime_error(file.native() + ": not a JSON object");
     try {
-        return {textMap(json, "environment"), textMap(json, "loaded")};
+        DomainState state{textMap(json, "environment"), textMap(json, "loaded"), std::nullopt};
+        if (json.contains("lastBootout")) {
+            if (!json["lastBootout"].is_number()) throw std::runtime_error("\"lastBootout\" is not a number");
+            state.lastBootout = json["lastBootout"].get<double>();
+        }
+        return state;
     } catch (const std::runtime_error& error) {
         throw std::runtime_error(file.native() + ": " + error.what());
     }
@@ -95,6 +107,7 @@ void saveState(const std::filesystem::path& file, const DomainState& state)
     std::filesystem::path folder = file.parent_path();
     std::filesystem::create_directories(folder);
     nlohmann::json json = {{"environment", state.environment}, {"loaded", state.loaded}};
+    if (state.lastBootout) json["lastBootout"] = *state.lastBootout;
     std::string data = json.dump(2) + "\n";
 
     std::string scratch = (folder / ("." + file.filename().native() + ".XXXXXX")).native();
@@ -114,6 +127,25 @@ void saveState(const std::filesystem::path& file, const DomainState& state)
         ::unlink(scratch.c_str());
         throw;
     }
+}
+
+DomainLock::DomainLock(const std::filesystem::path& file)
+{
+    const std::filesystem::path folder = file.parent_path();
+    std::filesystem::create_directories(folder);
+    fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd_ < 0) throw std::system_error(errno, std::generic_category(), folder.native());
+    while (::flock(fd_, LOCK_EX) != 0) {
+        if (errno == EINTR) continue;
+        const int error = errno;
+        ::close(fd_);
+        throw std::system_error(error, std::generic_category(), folder.native());
+    }
+}
+
+DomainLock::~DomainLock()
+{
+    ::close(fd_);
 }
 
 }  // namespace kb::launchctl

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <charconv>
+#include <chrono>
+#include <cstdlib>
 #include <exception>
 #include <filesystem>
 #include <optional>
@@ -47,6 +49,33 @@ std::filesystem::path ownStateFile()
     return stateFile(::getuid());
 }
 
+// The record of the job of `label`, beside the domain's state file; "%" and
+// "/" in the label are written %25 and %2F.
+std::filesystem::path jobRecord(const std::filesystem::path& file, const std::string& label)
+{
+    std::string name;
+    for (char c : label) name += c == '%' ? "%25" : c == '/' ? "%2F" : std::string(1, c);
+    return file.parent_path() / (name + ".job");
+}
+
+double secondsNow()
+{
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+// For the installer's tests: launchd refuses to load anything for a moment
+// after a bootout. KESTRELBAY_LAUNCHCTL_BUSY_AFTER_BOOTOUT=<seconds> has
+// bootout note its time, and bootstrap fail within that many seconds of it.
+std::optional<double> busyAfterBootout()
+{
+    const char* text = std::getenv("KESTRELBAY_LAUNCHCTL_BUSY_AFTER_BOOTOUT");
+    if (text == nullptr) return std::nullopt;
+    char* end = nullptr;
+    const double seconds = std::strtod(text, &end);
+    if (end == text || *end != '\0' || !(seconds >= 0)) return std::nullopt;
+    return seconds;
+}
+
 int getenvVerb(const Arguments& arguments, std::ostream& out, std::ostream& err)
 {
     if (arguments.size() != 1) return usage(err, "getenv <key>");
@@ -60,6 +89,7 @@ int setenvVerb(const Arguments& arguments, std::ostream&, std::ostream& err)
 {
     if (arguments.size() != 2) return usage(err, "setenv <key> <value>");
     std::filesystem::path file = ownStateFile();
+    DomainLock lock(file);
     DomainState state = loadState(file);
     state.environment[arguments[0]] = arguments[1];
     saveState(file, state);
@@ -70,6 +100,7 @@ int unsetenvVerb(const Arguments& arguments, std::ostream&, std::ostream& err)
 {
     if (arguments.size() != 1) return usage(err, "unsetenv <key>");
     std::filesystem::path file = ownStateFile();
+    DomainLock lock(file);
     DomainState state = loadState(file);
     if (state.environment.erase(arguments[0]) > 0) saveState(file, state);
     return 0;
@@ -84,16 +115,19 @@ int bootstrapVerb(const Arguments& arguments, std::ostream&, std::ostream& err)
     std::filesystem::path agentFile = std::filesystem::absolute(arguments[1]);
     std::optional<Agent> agent = readAgent(agentFile);
     std::filesystem::path file = ownStateFile();
+    DomainLock lock(file);
     DomainState state = loadState(file);
-    if (!agent || state.loaded.contains(agent->label)) {
+    const std::optional<double> busy = busyAfterBootout();
+    const bool settling = busy && state.lastBootout && secondsNow() - *state.lastBootout < *busy;
+    if (settling || !agent || state.loaded.contains(agent->label)) {
         err << "Bootstrap failed: 5: Input/output error\n";
         return bootstrapFailed;
     }
     state.loaded[agent->label] = agentFile.native();
     saveState(file, state);
-    // The job changes the domain itself (a setenv, typically), so it runs
-    // only once the load is on record.
-    if (agent->runAtLoad) runJob(*agent);
+    // The job changes the domain itself (a setenv, typically), so it starts
+    // only once the load is on record; it waits for the lock to do so.
+    if (agent->runAtLoad) startJob(*agent, jobRecord(file, agent->label));
     return 0;
 }
 
@@ -108,12 +142,15 @@ int bootoutVerb(const Arguments& arguments, std::ostream&, std::ostream& err)
     }
     std::string label = target.substr(slash + 1);
     std::filesystem::path file = ownStateFile();
+    DomainLock lock(file);
     DomainState state = loadState(file);
     if (state.loaded.erase(label) == 0) {
         err << "Boot-out failed: 3: No such process\n";
         return bootoutFailed;
     }
+    if (busyAfterBootout()) state.lastBootout = secondsNow();
     saveState(file, state);
+    endJob(jobRecord(file, label));
     return 0;
 }
 

@@ -4,8 +4,8 @@
 //   getenv <key>                              prints the value and a line feed; nothing when unset
 //   setenv <key> <value>
 //   unsetenv <key>
-//   bootstrap gui/<uid> <agent file>          loads the agent, runs it when it runs at load
-//   bootout gui/<uid>/<label>                 unloads it
+//   bootstrap gui/<uid> <agent file>          loads the agent, starts its job when it runs at load
+//   bootout gui/<uid>/<label>                 unloads it, ending its job if that still runs
 // Only the caller's own gui/<uid> domain is served.
 
 #include <iosfwd>

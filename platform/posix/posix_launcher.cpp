@@ -6,6 +6,7 @@
 #include "platform/posix/system_calls.h"
 #include "platform/system_error.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -40,7 +41,9 @@ private:
 // The child starts in a process group of its own, so that ending it ends
 // whatever it started too, and a terminal's Ctrl-C reaches the installer
 // alone, which then ends the child itself. It gets the default handling of
-// SIGPIPE back, which the installer ignores.
+// SIGPIPE back, which the installer ignores. Where the system can (Apple's),
+// it inherits no descriptor but the three its file actions set up, not even
+// one that a library opened without close-on-exec.
 class SpawnAttributes {
 public:
     SpawnAttributes()
@@ -51,7 +54,11 @@ public:
         ::sigaddset(&defaults, SIGPIPE);
         ::posix_spawnattr_setsigdefault(&attributes_, &defaults);
         ::posix_spawnattr_setpgroup(&attributes_, 0);
-        ::posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
+        short flags = POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF;
+#ifdef POSIX_SPAWN_CLOEXEC_DEFAULT
+        flags = static_cast<short>(flags | POSIX_SPAWN_CLOEXEC_DEFAULT);
+#endif
+        ::posix_spawnattr_setflags(&attributes_, flags);
     }
     ~SpawnAttributes() { ::posix_spawnattr_destroy(&attributes_); }
     SpawnAttributes(const SpawnAttributes&) = delete;
@@ -84,7 +91,10 @@ LaunchResult PosixLauncher::run(const std::filesystem::path& executable, const s
     auto [readEnd, writeEnd] = system_calls::closeOnExecPipe(executable);
 
     // One pipe for both streams keeps their order as the child wrote them.
+    // Standard input is /dev/null: a tool that reads it ends at once instead
+    // of waiting for the installer's terminal.
     SpawnActions actions;
+    ::posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     ::posix_spawn_file_actions_adddup2(actions.get(), writeEnd.get(), STDOUT_FILENO);
     ::posix_spawn_file_actions_adddup2(actions.get(), writeEnd.get(), STDERR_FILENO);
     SpawnAttributes attributes;

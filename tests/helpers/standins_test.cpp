@@ -16,7 +16,8 @@ const fs::path helpers = emptyBundle() / "Contents/Helpers";
 
 // One case of standins.json: files to write, then command lines with their exact outcome (or, failing, a reason to
 // skip the case), in a fresh folder $T that is also HOME. $L and $D are the stand-ins, $R the source tree, $U the
-// caller's uid, $O another one, $S launchctl's domain file. A case shows, and is named, by its name.
+// caller's uid, $O another one, $S launchctl's domain file. A step that waits for the effect of a job launchctl started
+// ("poll") runs again until it has its outcome, for up to ten seconds. A case shows, and is named, by its name.
 struct Case {
     json row;
     friend void from_json(const json& from, Case& to) { to.row = from; }
@@ -41,7 +42,10 @@ TEST_P(StandIn, Runs)
         SCOPED_TRACE(step.dump());
         const std::vector<std::string> command = step.at("run");
         const RunOptions options{.cwd = step.value("cwd", ""), .env = {{"HOME", step.value("home", home)}}};
-        const auto ran = run(command[0], {command.begin() + 1, command.end()}, options);
+        const auto outcome = std::make_tuple(step.value("status", 0), step.value("out", ""), step.value("err", ""));
+        auto ran = run(command[0], {command.begin() + 1, command.end()}, options);
+        for (int i = 0; i < 100 && step.value("poll", false) && std::tie(ran.status, ran.out, ran.err) != outcome; ++i)
+            ::usleep(100000), ran = run(command[0], {command.begin() + 1, command.end()}, options);
         if (step.value("skipOnFailure", false) && ran.status != 0) GTEST_SKIP() << ran.err;
         EXPECT_EQ(ran.status, step.value("status", 0));
         EXPECT_EQ(ran.out, step.value("out", ""));

@@ -268,7 +268,7 @@ TEST_F(Products, GeoweavePutsLaunchdBackAfterAFailedLoad)
 {
     struct Case { std::string verb; int status; std::string message; };
     const Case cases[] = {
-        {"bootstrap", 5, messages::systemStepFailed("launchctl", 5)},
+        {"bootstrap", 1, messages::systemStepFailed("launchctl", 1)},  // 5 and 37 are tried again (below)
         {"setenv", 1, messages::systemStepFailed("launchctl", 1)},
         {"bootout", 0, "launchctl: " + std::system_error(ENOEXEC, std::generic_category()).code().message()},
         {"getenv", 0, "launchctl: " + std::system_error(ENOEXEC, std::generic_category()).code().message()},
@@ -287,6 +287,22 @@ TEST_F(Products, GeoweavePutsLaunchdBackAfterAFailedLoad)
     }
 }
 
+// launchd (the stand-in with its switch) refuses every bootstrap for a while after a bootout: a run waits that out for
+// about ten seconds, then fails with the last status and puts everything back, waiting again to reload the old agent.
+TEST_F(Products, GeoweaveTriesTheBootstrapAgainWhileLaunchdIsBusyAfterTheBootout)
+{
+    install("geoweave", false);
+    for (const auto& [busy, failed] : std::vector<std::pair<std::string, std::string>>{
+             {"2", "no failure"}, {"11.5", messages::systemStepFailed("launchctl", 5)}}) {
+        SCOPED_TRACE(busy);
+        ScopedEnv settling("KESTRELBAY_LAUNCHCTL_BUSY_AFTER_BOOTOUT", busy);
+        const Tree before = homeNow();
+        launchd.commands.clear();
+        EXPECT_EQ(failure("geoweave", false), failed);
+        EXPECT_GE(std::ranges::count(launchd.commands, "bootstrap"), busy == "2" ? 3 : 20);
+        EXPECT_EQ(changed(before, homeNow()), std::vector<std::string>{});
+    }
+}
 
 // Counts every file operation, fails the chosen one (and with `persistent`
 // every later change, as a full disk would) or kills the process before it.

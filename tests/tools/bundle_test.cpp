@@ -6,6 +6,7 @@
 #include "tests/support/kit.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <sys/stat.h>
 
 #include <functional>
@@ -50,8 +51,19 @@ TEST(Bundle, WritesTheThreeResourcesIntoACopyOfTheInstaller)
     // The same tree gives the same bytes.
     EXPECT_EQ(makeProduct(payload, dir / "out/P.app", "huecraft", "N", "1.0", "", {"--compression", "store"}), dir / "out/P.app");
     EXPECT_EQ(readText(resources / "payload.zip"), zip);
-    EXPECT_EQ(run(bundleTool(), {"--payload", payload, "--id", "geoweave", "--name", "N", "--version", "1", "--message-file",
-                                 dir / "message.txt", "--output", dir / "out/P.app"}).status, 0);
+    // Info.plist names the product, with an identifier made from its id or given; the installer's other keys stay.
+    auto keys = [](const fs::path& app) { return nlohmann::json::parse(run("/usr/bin/python3", {"-c", "import json, "
+        "plistlib, sys; print(json.dumps(plistlib.load(open(sys.argv[1], 'rb'))))", app / "Contents/Info.plist"}).out); };
+    nlohmann::json info = keys(emptyBundle());
+    info.update({{"CFBundleName", "N"}, {"CFBundleDisplayName", "N"}, {"CFBundleIdentifier", "de.kestrelbay.installer.huecraft"}});
+    EXPECT_EQ(keys(bundle), info);
+    EXPECT_EQ(run(bundleTool(), {"--payload", payload, "--id", "geoweave", "--name", "Grüße & <Co>", "--version", "1",
+                                 "--message-file", dir / "message.txt", "--output", dir / "out/P.app"}).status, 0);
+    info.update({{"CFBundleName", "Grüße & <Co>"}, {"CFBundleDisplayName", "Grüße & <Co>"}, {"CFBundleIdentifier", "de.kestrelbay.installer.geoweave"}});
+    EXPECT_EQ(keys(bundle), info);
+    makeProduct(payload, dir / "out/P.app", "geoweave", "Grüße & <Co>", "1", "Grüße", {"--bundle-id", "com.Example-1.geo"});
+    info["CFBundleIdentifier"] = "com.Example-1.geo";
+    EXPECT_EQ(keys(bundle), info);
     EXPECT_EQ(decodeProduct(readText(resources / "product.json")).message, "Grüße");
     const auto verified = run(programOf(bundle), {"--verify-payload"});
     EXPECT_EQ(verified.status, 0) << verified.err;
@@ -74,6 +86,8 @@ TEST(Bundle, RefusesWhatTheInstallerWouldRejectAndWritesNothing)
         {[](const fs::path&) {}, {"--bogus", "y"}, "unknown argument \"--bogus\""},
         {[](const fs::path&) {}, {"--message-file", "/dev/null"}, "give exactly one of --message and --message-file"},
         {[](const fs::path&) {}, {"--installer", "/tmp"}, "\"/tmp\" is not an installer bundle"},
+        {[](const fs::path&) {}, {"--bundle-id", "com.example/x"}, "--bundle-id must be letters, digits and \"-\" in parts joined by single dots, not \"com.example/x\""},
+        {[](const fs::path&) {}, {"--bundle-id", "de..x"}, "--bundle-id must be letters, digits and \"-\" in parts joined by single dots, not \"de..x\""},
         {[](const fs::path&) {}, {"--name", "../x"}, "--name must be one folder name (not empty, \".\" or \"..\", without \"/\"), not \"../x\""},
     };
     for (const Case& c : cases) {

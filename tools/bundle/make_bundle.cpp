@@ -3,6 +3,7 @@
 #include "core/product.h"
 #include "payload/manifest.h"
 #include "payload/sha256.h"
+#include "tools/bundle/info_plist.h"
 #include "tools/bundle/payload_tree.h"
 #include "tools/bundle/text_file.h"
 #include "tools/bundle/zip_writer.h"
@@ -83,6 +84,7 @@ void makeBundle(const BundleOptions& options)
     fs::remove_all(staging.path);
     fs::copy(options.installer, staging.path, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
 
+    nameBundle(staging.path / "Contents/Info.plist", options.name, options.bundleIdentifier);
     const fs::path resources = staging.path / "Contents/Resources";
     const fs::path archive = resources / "payload.zip";
     fs::remove(archive);

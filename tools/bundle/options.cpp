@@ -2,6 +2,7 @@
 
 #include "core/product.h"
 #include "products/recipe.h"
+#include "tools/bundle/info_plist.h"
 #include "tools/bundle/text_file.h"
 
 #include <map>
@@ -15,12 +16,13 @@ std::string usage()
     return "usage: kestrelbay-bundle --payload <payload root folder> --id <id> --name <name>\n"
            "         --version <version> (--message <text> | --message-file <file>)\n"
            "         --output <Product.app> [--installer <empty Installer.app>]\n"
-           "         [--compression deflate|store]\n"
+           "         [--compression deflate|store] [--bundle-id <reverse-DNS id>]\n"
            "\n"
            "The folder given with --payload is the payload root: its own name becomes\n"
            "\"payloadRoot\" and the top folder of payload.zip. Names beginning with \"._\"\n"
            "and \".DS_Store\" are left out at every depth. An existing --output is replaced\n"
-           "only when it is an installer bundle.\n";
+           "only when it is an installer bundle. Its Info.plist names the product (--name)\n"
+           "and gives it the bundle identifier (de.kestrelbay.installer.<id> by default).\n";
 }
 
 std::optional<BundleOptions> parseOptions(const std::vector<std::string>& arguments,
@@ -29,7 +31,8 @@ std::optional<BundleOptions> parseOptions(const std::vector<std::string>& argume
     if (arguments.size() == 1 && (arguments[0] == "--help" || arguments[0] == "-h")) return std::nullopt;
 
     static const std::set<std::string> known{"--payload", "--id",     "--name",      "--version",  "--message",
-                                             "--message-file", "--output", "--installer", "--compression"};
+                                             "--message-file", "--output", "--installer", "--compression",
+                                             "--bundle-id"};
     std::map<std::string, std::string> values;
     for (std::size_t i = 0; i < arguments.size(); i += 2) {
         const std::string& option = arguments[i];
@@ -71,6 +74,12 @@ std::optional<BundleOptions> parseOptions(const std::vector<std::string>& argume
         for (std::string_view id : productIds()) carried += (carried.empty() ? "" : ", ") + std::string(id);
         throw std::runtime_error("--id must name a product the installer carries (" + carried + "), not \"" + options.id
                                  + "\"");
+    }
+    // macOS tells products apart by their identifiers (de.kestrelbay.installer.<id> unless chosen).
+    options.bundleIdentifier = values.contains("--bundle-id") ? values["--bundle-id"] : defaultBundleIdentifier(options.id);
+    if (!validBundleIdentifier(options.bundleIdentifier)) {
+        throw std::runtime_error("--bundle-id must be letters, digits and \"-\" in parts joined by single dots, not \""
+                                 + options.bundleIdentifier + "\"");
     }
     // The installer names the product's backup folder after it.
     if (!validProductName(options.name)) {

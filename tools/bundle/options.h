@@ -18,6 +18,7 @@ struct BundleOptions {
     std::string message;
     std::filesystem::path output;     // the product installer to write (X.app)
     std::filesystem::path installer;  // the empty installer bundle to start from
+    std::string bundleIdentifier;     // CFBundleIdentifier of the product (--bundle-id, or one made from the id)
     Compression compression = Compression::deflated;
 };
 
