@@ -61,8 +61,15 @@ std::optional<std::string> agentSearchPath(std::string_view propertyList)
 {
     // Too large or too deep for libplist to be given safely: not an agent.
     if (!withinPropertyListLimits(propertyList)) return std::nullopt;
+    // Binary or XML, as plist_from_memory tells them apart; these two calls
+    // read alike in every libplist, while plist_from_memory gained an argument.
     plist_t parsed = nullptr;
-    plist_from_memory(propertyList.data(), static_cast<std::uint32_t>(propertyList.size()), &parsed);
+    const auto size = static_cast<std::uint32_t>(propertyList.size());
+    if (propertyList.starts_with("bplist00")) {
+        plist_from_bin(propertyList.data(), size, &parsed);
+    } else {
+        plist_from_xml(propertyList.data(), size, &parsed);
+    }
     PlistPtr root(parsed);
     if (!root || plist_get_node_type(root.get()) != PLIST_DICT) return std::nullopt;
     plist_t arguments = plist_dict_get_item(root.get(), "ProgramArguments");
