@@ -49,8 +49,9 @@ void runInstaller(const std::vector<std::string>& arguments)
 
     if (invocation.mode == Mode::interactive && !confirmInstallation(product)) return;
 
-    // The product's recipe, made once for the whole run; verification alone
-    // needs none and accepts any product.
+    // The product's recipe, made once for the whole run. The verifier checks
+    // the items it installs on their own; verification alone accepts any
+    // product, also one without a recipe.
     const std::unique_ptr<Recipe> recipe = makeRecipe(product.id);
     nlohmann::json result;
     {
@@ -58,7 +59,8 @@ void runInstaller(const std::vector<std::string>& arguments)
         // as a failure does. Dialogs stay outside: ending one changes nothing.
         InterruptionHandling interruptions;
         RunFolder run(fm->temporaryDirectory());
-        const std::filesystem::path payload = verifyPayload(product, run.path());
+        const std::filesystem::path payload =
+            verifyPayload(product, run.path(), recipe ? recipe->payloadItems() : std::vector<std::string>{});
 
         if (invocation.mode == Mode::verifyPayload) {
             nlohmann::json verified = nlohmann::json::object();

@@ -107,6 +107,14 @@ inline constexpr std::string_view lutNotAbsolute =
 inline constexpr std::string_view lutNotWritable =
     "Der vorhandene LUT-Ordner ist nicht schreibbar. Bitte die Ordnerrechte prüfen oder einen eigenen "
     "LUT-Ordner in Huecraft einrichten. Bestehende Einstellungen bleiben erhalten.";
+// The LUT folder named in the settings lies inside an item the run replaces,
+// which would take the user's LUTs away with it.
+inline std::string lutInsideReplacedItem(const std::string& lutFolder)
+{
+    return "Der LUT-Ordner liegt in einem Ordner, den der Installer ersetzt: " + lutFolder
+           + ". Bitte wähle in Huecraft einen LUT-Ordner außerhalb davon und starte den Installer danach erneut. Es "
+             "wurde nichts verändert.";
+}
 inline std::string huecraftClosing(const std::string& lutDirectory)
 {
     return "Resolve neu starten, dann Arbeitsbereich → Skripte → Color → Huecraft_Vireo.\n\n"
@@ -126,6 +134,20 @@ inline constexpr std::string_view systemWideCopy =
 inline constexpr std::string_view otherSearchFolderCopy =
     "Ein anderer OFX-Suchordner enthält bereits Geoweave. Bitte nur eine aktive Geoweave-Kopie behalten und "
     "die bisherige Installation sichern.";
+// A folder already on the OFX search path (from launchd, the installer's own
+// environment or an earlier agent) holds what a launch agent cannot carry.
+inline constexpr std::string_view searchPathUnreadable =
+    "Der bisherige OFX-Suchpfad (OFX_PLUGIN_PATH) enthält Zeichen, die der Installer nicht unverändert übernehmen "
+    "kann: ungültiges UTF-8 oder Steuerzeichen. Bitte bereinige den Suchpfad und starte den Installer danach erneut. "
+    "Es wurde nichts verändert.";
+// The OFX folder's own path cannot stand in the search path.
+inline std::string ofxFolderUnfit(const std::string& ofxFolder)
+{
+    return "Der Pfad des OFX-Ordners kann nicht in OFX_PLUGIN_PATH stehen, weil er einen Doppelpunkt oder ein "
+           "Steuerzeichen enthält: "
+           + ofxFolder + ". Bitte benenne den Ordner um und starte den Installer danach erneut. Es wurde nichts "
+                         "verändert.";
+}
 inline constexpr std::string_view geoweaveClosing =
     "Resolve neu starten. In Fusion Geoweave hinzufügen und mit MediaOut verbinden.\n\n"
     "Plugin, Karten, Schriften und Importlaufzeit sind vollständig enthalten. Neue Online-Suchen und "

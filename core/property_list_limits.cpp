@@ -70,8 +70,9 @@ std::uint64_t bigEndian(std::string_view bytes, std::uint64_t at, std::uint64_t 
 
 // A binary list: the trailer's sizes, then the objects from the root through
 // their references, depth first on a list of its own. Arrays, sets and
-// dictionaries refer to others; every other object ends its branch.
-bool binaryWithinLimits(std::string_view bytes)
+// dictionaries refer to others; every other object ends its branch. Strings
+// met on the way are looked at for a NUL, which libplist cuts them short at.
+bool binaryWithinLimits(std::string_view bytes, bool& nulInText)
 {
     constexpr std::uint64_t trailerSize = 32;
     if (bytes.size() < 8 + trailerSize) return false;  // "bplist00" and the trailer
@@ -100,7 +101,8 @@ bool binaryWithinLimits(std::string_view bytes)
         if (at >= offsetTable) return false;
         const unsigned marker = static_cast<unsigned char>(bytes[at++]);
         const unsigned type = marker >> 4;
-        if (type != 0xA && type != 0xC && type != 0xD) continue;
+        const bool text = type == 0x5 || type == 0x6;  // ASCII or UTF-16
+        if (!text && type != 0xA && type != 0xC && type != 0xD) continue;
         std::uint64_t count = marker & 0x0F;
         if (count == 0x0F) {
             // The count follows as an integer object.
@@ -109,6 +111,12 @@ bool binaryWithinLimits(std::string_view bytes)
             if (size > offsetTable - at) return false;
             count = bigEndian(bytes, at, size);
             at += size;
+        }
+        if (text) {
+            const std::uint64_t unit = type == 0x5 ? 1 : 2;
+            if (count > (offsetTable - at) / unit) return false;
+            for (std::uint64_t i = 0; i < count; ++i) nulInText = nulInText || bigEndian(bytes, at + i * unit, unit) == 0;
+            continue;
         }
         const std::uint64_t room = (offsetTable - at) / referenceSize;
         if (count > room || (type == 0xD && count > room - count)) return false;
@@ -129,7 +137,14 @@ bool binaryWithinLimits(std::string_view bytes)
 bool withinPropertyListLimits(std::string_view bytes)
 {
     if (bytes.size() > maxPropertyListBytes) return false;
-    return bytes.starts_with("bplist00") ? binaryWithinLimits(bytes) : xmlWithinLimits(bytes);
+    bool nulInText = false;
+    return bytes.starts_with("bplist00") ? binaryWithinLimits(bytes, nulInText) : xmlWithinLimits(bytes);
+}
+
+bool textHoldsNul(std::string_view bytes)
+{
+    bool nulInText = false;
+    return bytes.starts_with("bplist00") && binaryWithinLimits(bytes, nulInText) && nulInText;
 }
 
 }  // namespace kb

@@ -35,4 +35,8 @@ inline constexpr std::size_t maxPropertyListValues = std::size_t{1} << 18;
 // offsets or references cannot be followed is refused too.
 bool withinPropertyListLimits(std::string_view bytes);
 
+// Whether a binary list within those limits holds a text with a NUL, which
+// libplist cuts short there (an XML list cannot hold one).
+bool textHoldsNul(std::string_view bytes);
+
 }  // namespace kb

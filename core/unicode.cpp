@@ -24,6 +24,23 @@ bool validUtf8(std::string_view text)
     return true;
 }
 
+bool fitsXmlText(std::string_view text)
+{
+    const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
+    auto remaining = static_cast<utf8proc_ssize_t>(text.size());
+    while (remaining > 0) {
+        utf8proc_int32_t c = 0;
+        const utf8proc_ssize_t used = utf8proc_iterate(bytes, remaining, &c);
+        if (used <= 0) return false;
+        const bool allowed = c == 0x09 || c == 0x0A || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD)
+                             || (c >= 0x10000 && c <= 0x10FFFF);
+        if (!allowed) return false;
+        bytes += used;
+        remaining -= used;
+    }
+    return true;
+}
+
 std::string nfc(std::string_view text)
 {
     // Plain ASCII is already in NFC: the common case costs one scan.

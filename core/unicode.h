@@ -16,6 +16,11 @@ bool validUtf8(std::string_view text);
 // is, so it stays equal only to itself.
 std::string nfc(std::string_view text);
 
+// Whether an XML 1.0 document can hold `text` as it stands: valid UTF-8 of
+// characters XML allows, and no carriage return, which XML readers turn into
+// a line feed. Control characters but tab and line feed are not allowed.
+bool fitsXmlText(std::string_view text);
+
 // Unicode lower case, code point by code point; invalid UTF-8 is lower-cased
 // as far as it is valid and kept as it is from there on.
 std::string unicodeLowercase(const std::string& text);

@@ -14,7 +14,7 @@ ProcessResult process(const std::filesystem::path& executable, const std::vector
     if (required && launched.status != 0) {
         throw InstallError(messages::systemStepFailed(executable.filename().native(), launched.status));
     }
-    if (!validUtf8(launched.output)) launched.output.clear();
+    if (!validUtf8(launched.output)) return {launched.status, {}, false};
     return {launched.status, std::move(launched.output)};
 }
 

@@ -10,6 +10,7 @@ namespace kb {
 struct ProcessResult {
     int status = 0;
     std::string output;  // standard output and standard error together; empty when not valid UTF-8
+    bool outputIsText = true;  // false when the output was not valid UTF-8 (and is given as empty)
 };
 
 // Runs `executable` with `arguments` (no shell), collects its output and

@@ -3,6 +3,7 @@
 #include "core/install_error.h"
 #include "core/messages.h"
 #include "core/product.h"
+#include "core/unicode.h"
 #include "fileops/file_helpers.h"
 #include "helpers/ditto/zip_extract.h"
 #include "payload/manifest.h"
@@ -66,11 +67,17 @@ void settingsMerge(std::string_view text)
     KB_FUZZ_CHECK(kb::jsonData(reread) == kb::jsonData(merged));
 }
 
-// A search path read from an earlier installation's agent file survives being written into a new agent and read back.
+// A search path read from an earlier installation's agent file survives being written into a new agent and read back,
+// whenever the installer would write it (a path XML cannot carry is refused before, as is a NUL in a binary list).
 void agentFile(std::string_view text)
 {
-    const std::optional<std::string> path = kb::agentSearchPath(text);
-    if (!path || path->find('\0') != std::string::npos) return;
+    std::optional<std::string> path;
+    try {
+        path = kb::agentSearchPath(text);
+    } catch (const kb::InstallError&) {
+        return;
+    }
+    if (!path || !kb::fitsXmlText(*path)) return;
     KB_FUZZ_CHECK(kb::agentSearchPath(kb::launchAgentPropertyList("de.geoweave.ofxpath", *path)) == path);
 }
 

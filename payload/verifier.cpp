@@ -126,9 +126,11 @@ struct Folder {
 // siblings in name order. Links are checked and never followed.
 class PayloadWalk {
 public:
-    PayloadWalk(const Path& root, const std::string& canonicalRoot, Expected& expected)
+    PayloadWalk(const Path& root, const std::string& canonicalRoot, Expected& expected,
+                const std::vector<std::string>& items)
         : links_(root, canonicalRoot), expected_(expected)
     {
+        for (const std::string& item : items) itemLinks_.push_back({item, LinkRule(root / item, canonicalRoot + "/" + item)});
         // A root that is no folder (a file, a link, nothing) or cannot be
         // listed holds no payload.
         try {
@@ -163,14 +165,21 @@ private:
             folder.relative.empty() ? nfc(entry.name) : folder.relativeNfc + "/" + nfc(entry.name);
         Path path = folder.path / entry.name;
 
-        // Finder's files are passed over, though a folder so named is still entered.
-        if (!ignoredName(entry.name)) check(path, relative, relativeNfc);
+        // Finder's files are passed over, though a folder so named is still
+        // entered; being in no manifest, they are taken out of the payload.
+        if (!ignoredName(entry.name)) {
+            check(path, relative, relativeNfc);
+        } else if (entry.type != FileType::directory) {
+            fm->removeItem(path);
+        }
         if (entry.type == FileType::directory) {
             descend(std::move(path), std::move(relative), std::move(relativeNfc));
         }
     }
 
-    // Folders and special files hold nothing to examine.
+    // Folders hold nothing to examine. Special files (FIFOs, sockets, devices
+    // an unpack tool left) are in no manifest: they are taken out of the
+    // payload, so that nothing is installed that the manifest does not name.
     void check(const Path& path, const std::string& relative, const std::string& relativeNfc)
     {
         if (!safeRelative(relative)) throw InstallError(messages::invalidPath);
@@ -179,6 +188,8 @@ private:
             checkSymbolicLink(path, relative, relativeNfc);
         } else if (attributes.type == FileType::regular) {
             checkRegularFile(path, attributes.size, relative, relativeNfc);
+        } else if (attributes.type == FileType::other) {
+            fm->removeItem(path);
         }
     }
 
@@ -190,6 +201,13 @@ private:
         const std::string target = fm->destinationOfSymbolicLink(path);
         if (nfc(target) != listed->second.target) throw InstallError(messages::invalidLink);
         if (links_.judge(relative, target) != LinkVerdict::inside) throw InstallError(messages::invalidLink);
+        // An item the recipe installs on its own must be no link, and a link
+        // in it must lead inside it: it would lead nowhere once installed.
+        for (const auto& [item, rule] : itemLinks_) {
+            if (relative == item) throw InstallError(messages::invalidLink);
+            if (relative.starts_with(item + "/") && rule.judge(relative.substr(item.size() + 1), target) != LinkVerdict::inside)
+                throw InstallError(messages::invalidLink);
+        }
         Expected::markFound(listed->second, expected_.linksFound);
     }
 
@@ -219,13 +237,15 @@ private:
     }
 
     const LinkRule links_;
+    std::vector<std::pair<std::string, LinkRule>> itemLinks_;  // the items the recipe installs, each with its rule
     Expected& expected_;
     std::vector<Folder> folders_;
 };
 
 }  // namespace
 
-std::filesystem::path verifyPayload(const Product& product, const std::filesystem::path& unpackFolder)
+std::filesystem::path verifyPayload(const Product& product, const std::filesystem::path& unpackFolder,
+                                    const std::vector<std::string>& items)
 {
     const Path archive = resource / "payload.zip";
     checkArchiveDigest(archive, product);
@@ -239,7 +259,7 @@ std::filesystem::path verifyPayload(const Product& product, const std::filesyste
     Expected expected(readManifest(resource / "payload-manifest.json"));
 
     requireRootInUnpackFolder(product, canonicalRoot, unpackFolder);
-    PayloadWalk(payloadRoot, canonicalRoot, expected).run();
+    PayloadWalk(payloadRoot, canonicalRoot, expected, items).run();
     expected.requireAllFound();
     return payloadRoot;
 }

@@ -3,6 +3,8 @@
 #include "core/product.h"
 
 #include <filesystem>
+#include <string>
+#include <vector>
 
 namespace kb {
 
@@ -21,9 +23,16 @@ namespace kb {
 // the archive holds) is never walked: "Paketinhalt fehlt.", as for a root
 // that cannot be listed (a root that is itself a link cannot).
 //
+// `items` are the paths below the root of the items the product's recipe puts
+// in place each on its own: an item that is a link, or a link in an item that
+// leads out of it, would lead nowhere once installed and is refused too.
+// Special files and Finder's files, which no manifest names, are taken out of
+// the unpacked payload, so that what is installed is what was verified.
+//
 // Names, link texts and digests compare under Unicode canonical equivalence
 // (both sides in NFC). Throws InstallError with the verifier's own messages, or
 // the platform's, the JSON library's or the command runner's own error.
-std::filesystem::path verifyPayload(const Product& product, const std::filesystem::path& unpackFolder);
+std::filesystem::path verifyPayload(const Product& product, const std::filesystem::path& unpackFolder,
+                                    const std::vector<std::string>& items = {});
 
 }  // namespace kb

@@ -22,18 +22,21 @@ constexpr const char* bundleName = "Geoweave.ofx.bundle";
 constexpr const char* systemWideCopy = "/Library/OFX/Plugins/Geoweave.ofx.bundle";
 
 // launchd's current OFX_PLUGIN_PATH, trimmed. A launchctl that fails prints
-// a complaint, not a search path, so its text is not taken.
+// a complaint, not a search path, so its text is not taken. A value that is
+// not text cannot be kept, nor may it be replaced or unset: the run is
+// refused before anything is changed.
 std::string liveLaunchdValue()
 {
     ProcessResult result = process(systemTool("launchctl"), {"getenv", "OFX_PLUGIN_PATH"}, false);
     if (result.status != 0) return {};
+    if (!result.outputIsText) throw InstallError(messages::searchPathUnreadable);
     return trimWhitespace(result.output);
 }
 
 // The search path an agent file from an earlier installation sets; no file,
-// a folder, a foreign file or one larger than any agent contributes nothing.
-// An agent file that is there but cannot be read (a FIFO or a device among
-// them) stops the run with its error: going on without it would drop the
+// a folder or a foreign file contributes nothing. An agent file that is there
+// but cannot be read (a FIFO or a device among them, or one larger than any
+// agent) stops the run with its error: going on without it would drop the
 // folders it names from OFX_PLUGIN_PATH while reporting them kept.
 std::optional<std::string> earlierAgentSearchPath(const std::filesystem::path& agentFile)
 {
@@ -42,7 +45,7 @@ std::optional<std::string> earlierAgentSearchPath(const std::filesystem::path& a
         bytes = readFile(agentFile, maxPropertyListBytes);
     } catch (const std::system_error& error) {
         if (error.code() == std::errc::no_such_file_or_directory || error.code() == std::errc::not_a_directory
-            || error.code() == std::errc::is_a_directory || error.code() == std::errc::file_too_large) {
+            || error.code() == std::errc::is_a_directory) {
             return std::nullopt;
         }
         throw;

@@ -2,6 +2,7 @@
 
 #include "core/install_error.h"
 #include "core/messages.h"
+#include "core/paths.h"
 #include "fileops/file_helpers.h"
 #include "platform/file_manager.h"
 #include "products/huecraft_settings.h"
@@ -66,8 +67,14 @@ public:
         const path script = ctx.applicationSupport / "Blackmagic Design" / "DaVinci Resolve" / "Fusion" / "Scripts" /
                             "Color" / "Huecraft_Vireo.py";
         const path colorScripts = script.parent_path();
-        std::vector<path> changed{runtime, settingsFile, lutFolder};
+        std::vector<path> changed{runtime, settingsFile};
         for (const char* name : scriptFiles) changed.push_back(colorScripts / name);
+        // The LUTs would go away with an item the run replaces.
+        for (const path& replaced : changed) {
+            if (inside(resolvedPlace(lutFolder), resolvedPlace(replaced)))
+                throw InstallError(messages::lutInsideReplacedItem(lutFolder.string()));
+        }
+        changed.push_back(lutFolder);
         declareChanges(ctx, changed);
 
         mergeSettings(settings, {runtime.string(), (runtime / "runtime" / "huecraft-engine").string(),

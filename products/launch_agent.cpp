@@ -2,7 +2,10 @@
 
 #include "core/install_error.h"
 #include "core/messages.h"
+#include "core/install_error.h"
+#include "core/messages.h"
 #include "core/property_list_limits.h"
+#include "core/unicode.h"
 #include "fileops/file_helpers.h"
 #include "fileops/process.h"
 #include "platform/interruption.h"
@@ -61,6 +64,8 @@ std::optional<std::string> agentSearchPath(std::string_view propertyList)
 {
     // Too large or too deep for libplist to be given safely: not an agent.
     if (!withinPropertyListLimits(propertyList)) return std::nullopt;
+    // libplist would cut the text short at the NUL, dropping what follows.
+    if (textHoldsNul(propertyList)) throw InstallError(messages::searchPathUnreadable);
     // Binary or XML, as plist_from_memory tells them apart; these two calls
     // read alike in every libplist, while plist_from_memory gained an argument.
     plist_t parsed = nullptr;
@@ -89,6 +94,14 @@ std::optional<std::string> agentSearchPath(std::string_view propertyList)
 PreparedAgent prepareLaunchAgent(SearchPath searchPath, const std::filesystem::path& ofxFolder,
                                  const std::string& label, const std::filesystem::path& temp)
 {
+    // The agent written must be well-formed, and no folder may be lost on the
+    // way: an entry it cannot carry, or an OFX folder that would split into
+    // two or not be carried, refuses the run before anything is changed.
+    for (const std::string& entry : searchPath.entries) {
+        if (!fitsXmlText(entry)) throw InstallError(messages::searchPathUnreadable);
+    }
+    if (ofxFolder.native().find(':') != std::string::npos || !fitsXmlText(ofxFolder.native()))
+        throw InstallError(messages::ofxFolderUnfit(ofxFolder.native()));
     addEntries(searchPath, ofxFolder.native());
     PreparedAgent agent;
     agent.searchPathValue = joinSearchPath(searchPath);

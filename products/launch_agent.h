@@ -38,11 +38,16 @@ std::string launchAgentPropertyList(const std::string& label, const std::string&
 // The search path an agent's property list (XML or binary) sets: the fourth
 // of its "ProgramArguments" when those are at least four strings, the second
 // "setenv" and the third "OFX_PLUGIN_PATH". Nothing for any other content,
-// nor for a list beyond the limits of core/property_list_limits.h.
+// nor for a list beyond the limits of core/property_list_limits.h. A binary
+// list with a NUL in a text (which libplist would cut short) is refused with
+// InstallError.
 std::optional<std::string> agentSearchPath(std::string_view propertyList);
 
 // Adds the OFX folder to the search path (keeping an earlier position of
 // the same text) and writes the agent for it to temp/new-agent.plist, 0644.
+// Refuses (InstallError) a search path with an entry an XML property list
+// cannot carry as it is, and an OFX folder whose path holds a ":" or such a
+// character.
 PreparedAgent prepareLaunchAgent(SearchPath searchPath, const std::filesystem::path& ofxFolder,
                                  const std::string& label, const std::filesystem::path& temp);
 

@@ -1,5 +1,7 @@
 #include "helpers/launchctl/domain_state.h"
 
+#include "core/unicode.h"
+
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/file.h>
@@ -31,10 +33,25 @@ std::map<std::string, std::string> textMap(const nlohmann::json& json, const cha
     const nlohmann::json& member = json.at(key);
     if (!member.is_object()) throw std::runtime_error(std::string("\"") + key + "\" is not an object");
     for (const auto& [name, value] : member.items()) {
+        // A value that is not UTF-8 (launchd holds any bytes) is kept as the list of its bytes.
+        if (value.is_array()) {
+            for (const nlohmann::json& byte : value) result[name] += static_cast<char>(byte.get<unsigned char>());
+            continue;
+        }
         if (!value.is_string()) throw std::runtime_error(std::string("\"") + key + "\" holds a value that is not a string");
         result[name] = value.get<std::string>();
     }
     return result;
+}
+
+// The values as JSON: texts, or the list of its bytes for a value that is not UTF-8.
+nlohmann::json jsonOf(const std::map<std::string, std::string>& values)
+{
+    nlohmann::json json = nlohmann::json::object();
+    for (const auto& [name, value] : values) {
+        json[name] = kb::validUtf8(value) ? nlohmann::json(value) : nlohmann::json(std::vector<unsigned char>(value.begin(), value.end()));
+    }
+    return json;
 }
 
 void writeAll(int fd, const std::string& data, const std::filesystem::path& path)
@@ -106,7 +123,7 @@ void saveState(const std::filesystem::path& file, const DomainState& state)
 {
     std::filesystem::path folder = file.parent_path();
     std::filesystem::create_directories(folder);
-    nlohmann::json json = {{"environment", state.environment}, {"loaded", state.loaded}};
+    nlohmann::json json = {{"environment", jsonOf(state.environment)}, {"loaded", jsonOf(state.loaded)}};
     if (state.lastBootout) json["lastBootout"] = *state.lastBootout;
     std::string data = json.dump(2) + "\n";
 

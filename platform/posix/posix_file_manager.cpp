@@ -197,7 +197,11 @@ Path PosixFileManager::homeDirectory()
 
 Path PosixFileManager::temporaryDirectory()
 {
-    if (const char* tmp = std::getenv("TMPDIR"); tmp && tmp[0] == '/') return tmp;
+    // A TMPDIR that names no folder is passed over, as other tools pass it
+    // over, rather than made.
+    struct stat st {};
+    if (const char* tmp = std::getenv("TMPDIR"); tmp && tmp[0] == '/' && ::stat(tmp, &st) == 0 && S_ISDIR(st.st_mode))
+        return tmp;
     return system_calls::temporaryFolder();
 }
 

@@ -71,7 +71,8 @@ std::string line(const std::string& key)
         {"lutNotWritable", messages::lutNotWritable}, {"checkFailed", messages::checkFailed(x)},
         {"resourceFolderMissing", messages::resourceFolderMissing(x)}, {"invalidProductName", messages::invalidProductName},
         {"homeNotUtf8", messages::homeNotUtf8(test)}, {"anotherRunActive", messages::anotherRunActive(test)},
-        {"outsideTestHome", messages::outsideTestHome(x)}};
+        {"outsideTestHome", messages::outsideTestHome(x)}, {"searchPathUnreadable", messages::searchPathUnreadable},
+        {"ofxFolderUnfit", messages::ofxFolderUnfit(x)}, {"lutInsideReplacedItem", messages::lutInsideReplacedItem(x)}};
     return std::string(messages::failurePrefix) + std::string(texts.at(key.substr(0, key.find(':'))));
 }
 
@@ -135,10 +136,12 @@ void makeBundle(const json& run, const fs::path& bundle, Vars& vars)
     writeFile(vars["resources"] + "/product.json", expandAll(descriptor, vars).dump());
 }
 
-// The table's places in a sandbox `temp`, with the shorthands "{failed}" and "{xFF}" (a byte no UTF-8 text holds).
+// The table's places in a sandbox `temp`, with the shorthands "{failed}", "{xFF}" (a byte no UTF-8 text holds) and
+// "{source}" (the source tree, for data files).
 Vars placesIn(const TempDir& temp)
 {
-    Vars vars{{"sandbox", fs::canonical(temp.path())}, {"failed", std::string(messages::failurePrefix)}, {"xFF", "\xFF"}};
+    Vars vars{{"sandbox", fs::canonical(temp.path())}, {"failed", std::string(messages::failurePrefix)}, {"xFF", "\xFF"},
+              {"source", sourceDir()}};
     for (const auto& [name, value] : table["places"].items()) vars[name] = expand(value, vars);
     return vars;
 }
@@ -260,7 +263,14 @@ void checkOrdinary(const json& run)
     Vars vars = placesIn(temp);
     const std::string id = run["product"];
     const json demo = table["products"][id], items = ordinary["items"][id];
-    const fs::path box = vars["sandbox"], payload = sourceDir() / std::string(demo[0]);
+    const fs::path box = vars["sandbox"];
+    fs::path payload = sourceDir() / std::string(demo[0]), program = programOf(demoProduct(id));
+    if (run.contains("payload")) {  // the demo payload with more in it, bundled for this run
+        fs::copy(payload, box / "Payload", fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+        payload = box / "Payload";
+        for (const auto& [path, text] : run["payload"].items()) writeFile(payload / expand(path, vars), std::string(text));
+        program = programOf(makeProduct(payload, box / "Product.app", id, demo[1], demo[2]));
+    }
     if (run.contains("shm")) {  // a folder on another file system than the sandbox: a RAM disk
         char shm[] = "/dev/shm/kb-test-XXXXXX";
         if (!::mkdtemp(shm)) GTEST_SKIP() << "no RAM disk at /dev/shm";
@@ -277,17 +287,19 @@ void checkOrdinary(const json& run)
     RunOptions options{.env = {{"HOME", vars["home"]}, {"TMPDIR", vars["tmp"]}, {"OFX_PLUGIN_PATH", std::nullopt},
                                {"KESTRELBAY_DIALOG_LOG", (box / "log").native()}}, .unprivileged = unprivileged};
     for (const auto& [name, value] : part(run, "env").items()) options.env[name] = expand(value, vars);
-    const fs::path tmp = *options.env["TMPDIR"], program = programOf(demoProduct(id));
+    const fs::path tmp = *options.env["TMPDIR"];
     std::map<std::string, std::string> earlier;  // each item as it was
     for (const json& item : items) earlier[item[0]] = snapshot(home / std::string(item[0]));
     const fs::path backups = home / "Library/Application Support" / std::string(demo[1]) / "Installer-Backups";
     const Tree before = picture(box), tmpBefore = picture(tmp), backupsBefore = picture(backups);
 
-    const std::vector<std::string> arguments{"--test-home", expand(run.value("testHome", "{testhome}"), vars)};
+    // The run's command line, under the row's "limits" (a shell's ulimit) where it gives some.
+    std::vector<std::string> command{program, "--test-home", expand(run.value("testHome", "{testhome}"), vars)};
+    if (run.contains("limits")) command.insert(command.begin(), {"/bin/sh", "-c", std::string(run["limits"]) + " && exec \"$0\" \"$@\""});
     for (const json& kill : run.value("kills", json::array())) {  // runs killed before the given system call
         const std::string calls = kill[0], when = std::to_string(int(kill[1]));
-        std::vector<std::string> traced{"-o", "/dev/null", "-e", "trace=" + calls, "-e", "inject=" + calls + ":signal=KILL:when=" + when, program};
-        traced.insert(traced.end(), arguments.begin(), arguments.end());
+        std::vector<std::string> traced{"-o", "/dev/null", "-e", "trace=" + calls, "-e", "inject=" + calls + ":signal=KILL:when=" + when};
+        traced.insert(traced.end(), command.begin(), command.end());
         RunOptions traceable = options;
         traceable.env["ASAN_OPTIONS"] = "detect_leaks=0";  // the leak check cannot run under a tracer
         EXPECT_EQ(kb::test::run("/usr/bin/strace", traced, traceable).status, 128 + SIGKILL) << calls << " " << when;
@@ -295,7 +307,7 @@ void checkOrdinary(const json& run)
     const std::string name = demo[1];
     const Run ran = display ? runOnDisplay(program, {name + " " + std::string(demo[2]) + " installieren", "Return",
                                                      messages::installedTitle(name), "Return"}, options)
-                            : kb::test::run(program, arguments, options);
+                            : kb::test::run(command.front(), {command.begin() + 1, command.end()}, options);
     EXPECT_EQ(std::pair(ran.status, ran.err), std::pair(0, std::string()));
     fs::path backup;
     for (const auto& [folder, entry] : picture(backups))

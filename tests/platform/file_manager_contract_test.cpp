@@ -344,7 +344,7 @@ TEST_F(SystemFileManager, PermissionBitsAsAnUnprivilegedOwner)
     EXPECT_EQ(readText(work / "foreign/file"), "fremd");
 }
 
-TEST_F(SystemFileManager, HomeAndTemporaryFolderComeFromAbsoluteVariables)
+TEST_F(SystemFileManager, HomeAndTemporaryFolderComeFromAbsoluteVariablesThatNameFolders)
 {
     passwd* entry = ::getpwuid(::getuid());
     ASSERT_TRUE(entry && entry->pw_dir && std::string(entry->pw_dir) != "/elsewhere");
@@ -353,8 +353,8 @@ TEST_F(SystemFileManager, HomeAndTemporaryFolderComeFromAbsoluteVariables)
         std::optional<std::string> value;
         Path expected;
     } cases[] = {{"HOME", "/elsewhere", "/elsewhere"}, {"HOME", "relative", entry->pw_dir}, {"HOME", "", entry->pw_dir},
-                 {"HOME", std::nullopt, entry->pw_dir}, {"TMPDIR", "/elsewhere", "/elsewhere"},
-                 {"TMPDIR", "relative", "/tmp"},        {"TMPDIR", std::nullopt, "/tmp"}};
+                 {"HOME", std::nullopt, entry->pw_dir}, {"TMPDIR", dir.path().native(), dir.path()},
+                 {"TMPDIR", "/elsewhere", "/tmp"},     {"TMPDIR", "relative", "/tmp"}, {"TMPDIR", std::nullopt, "/tmp"}};
     for (const auto& row : cases) {
         ScopedEnv variable(row.variable, row.value);
         EXPECT_EQ(row.variable == std::string("HOME") ? fm->homeDirectory() : fm->temporaryDirectory(), row.expected)

@@ -264,6 +264,20 @@ TEST_F(Products, GeoweaveRefusesASecondActiveCopy)
     }
 }
 
+TEST_F(Products, GeoweaveRefusesASearchPathItCannotCarryAndLeavesLaunchdAlone)
+{
+    // launchd's value not UTF-8 (a Latin-1 volume name), a control character, a carriage return inside an entry.
+    for (const auto& [launchdValue, own] : std::vector<std::pair<std::string, std::optional<std::string>>>{
+             {"/Volumes/Caf\xe9", std::nullopt}, {"/ok", "/bad\x01"}, {"/ok:/c\rr", std::nullopt}}) {
+        SCOPED_TRACE(launchdValue);
+        launchctl({"setenv", "OFX_PLUGIN_PATH", launchdValue});
+        ScopedEnv environment("OFX_PLUGIN_PATH", own);
+        const Tree before = homeNow();
+        EXPECT_EQ(failure("geoweave", false), messages::searchPathUnreadable);
+        EXPECT_EQ(changed(before, homeNow()), std::vector<std::string>{});
+    }
+}
+
 TEST_F(Products, GeoweavePutsLaunchdBackAfterAFailedLoad)
 {
     struct Case { std::string verb; int status; std::string message; };

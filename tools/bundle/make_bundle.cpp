@@ -3,6 +3,7 @@
 #include "core/product.h"
 #include "payload/manifest.h"
 #include "payload/sha256.h"
+#include "products/recipe.h"
 #include "tools/bundle/info_plist.h"
 #include "tools/bundle/payload_tree.h"
 #include "tools/bundle/text_file.h"
@@ -76,7 +77,7 @@ void makeBundle(const BundleOptions& options)
     }
 
     const std::string rootName = payloadRootName(options.payload);
-    const std::vector<PayloadItem> items = scanPayload(options.payload);
+    const std::vector<PayloadItem> items = scanPayload(options.payload, makeRecipe(options.id)->payloadItems());
 
     fs::path parent = output.has_parent_path() ? output.parent_path() : fs::path(".");
     fs::create_directories(parent);

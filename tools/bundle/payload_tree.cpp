@@ -49,9 +49,24 @@ std::vector<std::string> namesIn(const std::filesystem::path& folder)
     return names;
 }
 
+// Refuses a link that would lead nowhere once the recipe installs an item on
+// its own: the item itself, or a link in it that leads out of it.
+void requireLinkInsideItems(const std::filesystem::path& root, const std::vector<std::string>& installed,
+                            const std::string& relative, const std::string& target)
+{
+    for (const std::string& item : installed) {
+        const std::string shown = "link \"" + relative + "\" -> \"" + target + "\"";
+        if (relative == item) throw std::runtime_error(shown + " is an item the installer puts in place on its own");
+        if (relative.starts_with(item + "/")
+            && LinkRule(root / item).judge(relative.substr(item.size() + 1), target) != LinkVerdict::inside)
+            throw std::runtime_error(shown + " leaves \"" + item + "\", which the installer puts in place on its own");
+    }
+}
+
 // Walks the tree depth first without recursion, however deep it is: each
 // folder is listed whole (and closed) before the walk goes into it.
-void scanTree(const LinkRule& rule, const std::filesystem::path& root, std::vector<PayloadItem>& items)
+void scanTree(const LinkRule& rule, const std::filesystem::path& root, const std::vector<std::string>& installed,
+              std::vector<PayloadItem>& items)
 {
     struct Folder {
         std::string prefix;  // the folder's path below the root, "" for the root
@@ -87,6 +102,7 @@ void scanTree(const LinkRule& rule, const std::filesystem::path& root, std::vect
             item.linkTarget = std::filesystem::read_symlink(path).native();
             requireUtf8(item.linkTarget, "the target of link \"" + relative + "\"");
             requireLinkInside(rule, relative, item.linkTarget);
+            requireLinkInsideItems(root, installed, relative, item.linkTarget);
             items.push_back(item);
         } else {
             throw std::runtime_error("\"" + relative +
@@ -98,13 +114,13 @@ void scanTree(const LinkRule& rule, const std::filesystem::path& root, std::vect
 
 }  // namespace
 
-std::vector<PayloadItem> scanPayload(const std::filesystem::path& root)
+std::vector<PayloadItem> scanPayload(const std::filesystem::path& root, const std::vector<std::string>& installed)
 {
     const struct stat info = lstatOrThrow(root);
     if (!S_ISDIR(info.st_mode)) throw std::runtime_error("the payload \"" + root.native() + "\" is not a folder");
     const LinkRule rule(root);
     std::vector<PayloadItem> items;
-    scanTree(rule, root, items);
+    scanTree(rule, root, installed, items);
     return items;
 }
 

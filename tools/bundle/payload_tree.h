@@ -24,6 +24,9 @@ struct PayloadItem {
 // devices), names or link texts that are not UTF-8, and links that lead
 // outside the payload root by the link rule (payload/link_rule.h), applied
 // without knowing where the root will lie. Links are looked up through `fm`.
-std::vector<PayloadItem> scanPayload(const std::filesystem::path& root);
+// `installed` are the items the product's recipe puts in place on its own:
+// links that would lead nowhere once they are (see payload/verifier.h) are
+// refused too.
+std::vector<PayloadItem> scanPayload(const std::filesystem::path& root, const std::vector<std::string>& installed);
 
 }  // namespace kb::bundle
