@@ -21,6 +21,12 @@
 - (BOOL)setActivationPolicy:(NSInteger)policy;
 @end
 
+// The message that brings an application forward from macOS 14 on, where
+// activateIgnoringOtherApps: no longer does; older systems lack it.
+@protocol KBActivation
+- (void)activate;
+@end
+
 namespace kb {
 
 namespace {
@@ -43,9 +49,49 @@ private:
     NSAutoreleasePool* pool_;
 };
 
+// The length of the well-formed UTF-8 sequence that starts at text[at]: no
+// overlong forms, no surrogates, nothing above U+10FFFF; 0 if there is none.
+std::size_t sequenceLength(const std::string& text, std::size_t at)
+{
+    auto byte = [&](std::size_t offset) -> unsigned {
+        return at + offset < text.size() ? static_cast<unsigned char>(text[at + offset]) : 0;
+    };
+    const unsigned first = byte(0);
+    if (first < 0x80) return 1;
+    std::size_t length = 2;
+    unsigned low = 0x80, high = 0xBF;  // where the second byte may lie
+    if (first >= 0xE0 && first <= 0xEF) {
+        length = 3, low = first == 0xE0 ? 0xA0 : 0x80, high = first == 0xED ? 0x9F : 0xBF;
+    } else if (first >= 0xF0 && first <= 0xF4) {
+        length = 4, low = first == 0xF0 ? 0x90 : 0x80, high = first == 0xF4 ? 0x8F : 0xBF;
+    } else if (first < 0xC2 || first > 0xDF) {
+        return 0;
+    }
+    if (byte(1) < low || byte(1) > high) return 0;
+    for (std::size_t offset = 2; offset < length; ++offset)
+        if (byte(offset) < 0x80 || byte(offset) > 0xBF) return 0;
+    return length;
+}
+
+// AppKit takes no nil for a title or text, and NSString makes nil of bytes
+// that are not UTF-8, so each byte that starts no well-formed sequence
+// becomes U+FFFD first.
 NSString* toText(const std::string& text)
 {
-    return [NSString stringWithUTF8String:text.c_str()];
+    std::string valid;
+    valid.reserve(text.size());
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t length = sequenceLength(text, at);
+        if (length == 0) {
+            valid += "\xEF\xBF\xBD";
+            ++at;
+        } else {
+            valid.append(text, at, length);
+            at += length;
+        }
+    }
+    NSString* result = [[NSString alloc] initWithBytes:valid.data() length:valid.size() encoding:NSUTF8StringEncoding];
+    return result ? [result autorelease] : [NSString string];
 }
 
 std::optional<std::string> fromText(NSString* text)
@@ -79,11 +125,11 @@ NSApplication* application()
     return [NSApplication sharedApplication];
 }
 
-void bringToFront(NSApplication* app)
+// Brings the application and its windows in front of the others.
+void comeForward(NSApplication* app)
 {
-    if ([app respondsToSelector:@selector(setActivationPolicy:)])
-        [(id<KBActivationPolicy>)app setActivationPolicy:NSApplicationActivationPolicyRegular];
-    [app activateIgnoringOtherApps:YES];
+    if ([app respondsToSelector:@selector(activate)]) [(id<KBActivation>)app activate];
+    else [app activateIgnoringOtherApps:YES];
 }
 
 // With KESTRELBAY_DIALOG_LOG set, every alert appends the texts it shows,
@@ -111,18 +157,38 @@ public:
     void activate() override;
     bool alert(const std::string& title, const std::string& body, const std::vector<std::string>& buttons) override;
     std::vector<RunningApplication> runningApplications() override;
+
+private:
+    NSApplication* launchedApplication();
+
+    bool launched_ = false;
 };
+
+// The application, told once that it has finished launching before it shows
+// anything (which is what stops its Dock icon bouncing).
+NSApplication* AppKitDesktop::launchedApplication()
+{
+    NSApplication* app = application();
+    if (!launched_) {
+        [app finishLaunching];
+        launched_ = true;
+    }
+    return app;
+}
 
 void AppKitDesktop::activate()
 {
     AutoreleasePool pool;
-    bringToFront(application());
+    NSApplication* app = application();
+    if ([app respondsToSelector:@selector(setActivationPolicy:)])
+        [(id<KBActivationPolicy>)app setActivationPolicy:NSApplicationActivationPolicyRegular];
+    comeForward(launchedApplication());
 }
 
 bool AppKitDesktop::alert(const std::string& title, const std::string& body, const std::vector<std::string>& buttons)
 {
     AutoreleasePool pool;
-    NSApplication* app = application();
+    NSApplication* app = launchedApplication();
     NSAlert* alert = [[NSAlert alloc] init];
     [alert setAlertStyle:informationalStyle];
     [alert setMessageText:toText(title)];
@@ -132,7 +198,7 @@ bool AppKitDesktop::alert(const std::string& title, const std::string& body, con
     for (const std::string& button : buttons) [alert addButtonWithTitle:toText(button)];
     if (buttons.size() == 2) [[[alert buttons] objectAtIndex:1] setKeyEquivalent:toText("\033")];
     logShownTexts(alert);
-    [app activateIgnoringOtherApps:YES];
+    comeForward(app);
     NSInteger response = [alert runModal];
     [alert release];
     return response == NSAlertFirstButtonReturn;
