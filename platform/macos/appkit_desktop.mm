@@ -1,7 +1,7 @@
-// The desktop on macOS: AppKit alerts and the running applications from
-// NSWorkspace. Written with manual retain and release, explicit autorelease
-// pools and no Objective-C literals, so that GCC builds it against GNUstep
-// too and the alerts can be tried on Linux.
+// The desktop on macOS: AppKit alerts, a progress window and the running
+// applications from NSWorkspace. Written with manual retain and release,
+// explicit autorelease pools and no Objective-C literals, so that GCC builds
+// it against GNUstep too and the windows can be tried on Linux.
 
 #import <AppKit/AppKit.h>
 #if !defined(GNUSTEP)
@@ -9,7 +9,9 @@
 #endif
 
 #include "platform/desktop.h"
+#include "platform/watch_loop.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -27,14 +29,46 @@
 - (void)activate;
 @end
 
+// The progress window. Its button, Escape and its close box ask the watch to
+// stop the work; the window is closed by the watch once the work has ended.
+@interface KBProgressWindow : NSWindow {
+@public
+    kb::WatchLoop* watch;
+}
+- (void)pressButton:(id)sender;
+@end
+
+@implementation KBProgressWindow
+- (void)pressButton:(id)sender
+{
+    (void)sender;
+    watch->stop(kb::WatchLoop::Request::button);
+}
+
+- (void)cancelOperation:(id)sender
+{
+    (void)sender;
+    watch->stop(kb::WatchLoop::Request::close);
+}
+
+- (BOOL)windowShouldClose:(id)sender
+{
+    (void)sender;
+    watch->stop(kb::WatchLoop::Request::close);
+    return NO;
+}
+@end
+
 namespace kb {
 
 namespace {
 
 #if defined(GNUSTEP)
 constexpr NSAlertStyle informationalStyle = NSInformationalAlertStyle;
+constexpr NSBezelStyle pushButtonStyle = NSRoundedBezelStyle;
 #else
 constexpr NSAlertStyle informationalStyle = NSAlertStyleInformational;
+constexpr NSBezelStyle pushButtonStyle = NSBezelStyleRounded;
 #endif
 
 // Autoreleased objects made in a scope are released at its end.
@@ -152,11 +186,115 @@ void logShownTexts(NSAlert* alert)
     }
 }
 
+// The progress window: the line, the bar and the button right-aligned below
+// each other. The events are taken one at a time, so that the window is kept
+// up to date between them.
+class AppKitWatch final : public WatchLoop {
+public:
+    AppKitWatch(const WatchedWork& work, NSApplication* app) : WatchLoop(work), app_(app) {}
+
+private:
+    void serve(std::chrono::milliseconds wait) override;
+    void open(const std::string& title, const std::string& button) override;
+    void show(const ProgressReport& now) override;
+    void close() override;
+    NSEvent* nextEvent(NSDate* until);
+
+    NSApplication* app_;
+    KBProgressWindow* window_ = nil;  // owned; the views below belong to it
+    NSTextField* line_ = nil;
+    NSProgressIndicator* bar_ = nil;
+    NSButton* button_ = nil;
+};
+
+NSEvent* AppKitWatch::nextEvent(NSDate* until)
+{
+    return [app_ nextEventMatchingMask:NSUIntegerMax untilDate:until inMode:NSDefaultRunLoopMode dequeue:YES];
+}
+
+void AppKitWatch::serve(std::chrono::milliseconds wait)
+{
+    AutoreleasePool pool;
+    if (NSEvent* event = nextEvent([NSDate dateWithTimeIntervalSinceNow:double(wait.count()) / 1000]))
+        [app_ sendEvent:event];
+    [app_ updateWindows];
+}
+
+void AppKitWatch::open(const std::string& title, const std::string& button)
+{
+    AutoreleasePool pool;
+    const CGFloat width = 440, height = 112, margin = 20;
+    window_ = [[KBProgressWindow alloc] initWithContentRect:NSMakeRect(0, 0, width, height)
+                                                  styleMask:NSWindowStyleMaskTitled | NSWindowStyleMaskClosable
+                                                    backing:NSBackingStoreBuffered
+                                                      defer:NO];
+    window_->watch = this;
+    [window_ setReleasedWhenClosed:NO];
+    [window_ setTitle:toText(title)];
+    line_ = [[NSTextField alloc] initWithFrame:NSMakeRect(margin, height - margin - 20, width - 2 * margin, 20)];
+    [line_ setEditable:NO];
+    [line_ setSelectable:NO];
+    [line_ setBezeled:NO];
+    [line_ setDrawsBackground:NO];
+    [[line_ cell] setLineBreakMode:NSLineBreakByTruncatingMiddle];
+    bar_ = [[NSProgressIndicator alloc] initWithFrame:NSMakeRect(margin, height - margin - 46, width - 2 * margin, 20)];
+    [bar_ setMinValue:0];
+    [bar_ setMaxValue:1];
+    [bar_ setIndeterminate:NO];
+    button_ = [[NSButton alloc] initWithFrame:NSZeroRect];
+    [button_ setBezelStyle:pushButtonStyle];
+    [button_ setTitle:toText(button)];
+    [button_ sizeToFit];
+    const CGFloat buttonWidth = std::max<CGFloat>([button_ frame].size.width + 24, 96);
+    [button_ setFrame:NSMakeRect(width - margin - buttonWidth, 12, buttonWidth, [button_ frame].size.height)];
+    [button_ setTarget:window_];
+    [button_ setAction:@selector(pressButton:)];
+    NSView* views[] = {line_, bar_, button_};
+    for (NSView* view : views) {
+        [[window_ contentView] addSubview:view];
+        [view release];
+    }
+    [window_ setLevel:NSFloatingWindowLevel];
+    [window_ center];
+    comeForward(app_);
+    [window_ makeKeyAndOrderFront:nil];
+}
+
+void AppKitWatch::show(const ProgressReport& now)
+{
+    AutoreleasePool pool;
+    NSString* line = toText(now.line);
+    if (![[line_ stringValue] isEqualToString:line]) [line_ setStringValue:line];
+    if (now.fraction) {
+        if ([bar_ isIndeterminate]) {
+            [bar_ stopAnimation:nil];
+            [bar_ setIndeterminate:NO];
+        }
+        if ([bar_ doubleValue] != *now.fraction) [bar_ setDoubleValue:*now.fraction];
+    } else if (![bar_ isIndeterminate]) {
+        [bar_ setIndeterminate:YES];
+        [bar_ startAnimation:nil];
+    }
+    if ([button_ isEnabled] != now.cancellable) [button_ setEnabled:now.cancellable];
+}
+
+void AppKitWatch::close()
+{
+    AutoreleasePool pool;
+    [bar_ stopAnimation:nil];
+    [window_ orderOut:nil];
+    while (NSEvent* event = nextEvent([NSDate distantPast])) [app_ sendEvent:event];
+    [window_ close];
+    [window_ release];
+    window_ = nil;
+}
+
 class AppKitDesktop final : public Desktop {
 public:
     void activate() override;
     bool alert(const std::string& title, const std::string& body, const std::vector<std::string>& buttons) override;
     std::vector<RunningApplication> runningApplications() override;
+    void watch(const WatchedWork& work) override;
 
 private:
     NSApplication* launchedApplication();
@@ -183,6 +321,12 @@ void AppKitDesktop::activate()
     if ([app respondsToSelector:@selector(setActivationPolicy:)])
         [(id<KBActivationPolicy>)app setActivationPolicy:NSApplicationActivationPolicyRegular];
     comeForward(launchedApplication());
+}
+
+void AppKitDesktop::watch(const WatchedWork& work)
+{
+    AutoreleasePool pool;
+    AppKitWatch(work, launchedApplication()).run();
 }
 
 bool AppKitDesktop::alert(const std::string& title, const std::string& body, const std::vector<std::string>& buttons)

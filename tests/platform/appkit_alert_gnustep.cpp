@@ -1,7 +1,8 @@
 // The AppKit desktop built against GNUstep on an X server of the test's own, its windows clicked until the program
 // ends (GNUstep spends the first click on making the window key, and no xdotool key reaches it). The alert shows its
 // texts in the informational style (GNUstep titles it "Information") and answers the button clicked; its buttons: one
-// width of at least 72 pixels, 10 apart, 8 from the right edge, the first rightmost.
+// width of at least 72 pixels, 10 apart, 8 from the right edge, the first rightmost. The progress window answers its
+// button only while the work can be cancelled.
 
 #include "tests/support/kit.h"
 
@@ -43,6 +44,15 @@ TEST(AppKitAlert, ShowsItsTextsAndAnswersTheClickedButton)
     const std::string shown = "dialog\ntitle: " + title + "\nlabel: " + title + "\nlabel: " + body + shownBroken
                               + "\nbutton: Ja\nbutton: Nein\nend\n";
     EXPECT_EQ(answers + readText(dir / "log"), "01" + shown + shown);  // the first button's answer, the second's
+}
+
+TEST(AppKitProgress, ShowsItsLinesAndAnswersItsButtonOnlyWhileTheWorkCanBeCancelled)
+{
+    TempDir dir;
+    const auto ran = clickedThrough(dir, "appkit_progress", "Installieren", 60,
+                                    {"--", "Installieren", "Abbrechen", "2000 - n Gesperrt", "20000 0.5 c Kopieren"});
+    EXPECT_EQ(std::to_string(ran.status) + ran.out + readText(dir / "log"), "0cancel\nprogress\ntitle: Installieren\n"
+              "line: Gesperrt\nline: Kopieren\nbutton: Abbrechen\nended: button\nend\n");
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
-// progress_watch <title> <button> <step>...: the system desktop (GTK, or AppKit built against GNUstep) watches fake
-// work on a thread of its own. Each step "<ms> <fraction, or -> <c: cancellable, or n> <line>" is reported for that
-// long; the work ends after the last one, or 300 ms after cancel(), which prints "cancel" each time it is called. The
-// program ends half a second after watch() has returned, so that a test sees the window gone first.
+// progress_watch -- <title> <button> <step>...: the system desktop (GTK, or AppKit built against GNUstep) watches
+// fake work on a thread of its own. Each step "<ms> <fraction, or -> <c: cancellable, or n> <line>" is reported for
+// that long; the work ends after the last one, or 300 ms after cancel(), which prints "cancel" each time it is called.
+// The program ends half a second after watch() has returned, so that a test sees the window gone first. The texts
+// follow "--", as for appkit_alert.
 
 #include "platform/desktop.h"
 
@@ -20,7 +21,7 @@ int main(int argc, char** argv)
     kb::ProgressReport report;
     std::atomic<bool> finished = false, cancelled = false;
     std::thread worker([&] {
-        for (int step = 3; step < argc && !cancelled; ++step) {
+        for (int step = 4; step < argc && !cancelled; ++step) {
             std::istringstream fields(argv[step]);
             int ms = 0;
             std::string fraction, flag, line;
@@ -37,7 +38,7 @@ int main(int argc, char** argv)
     });
     const std::unique_ptr<kb::Desktop> desktop = kb::makeSystemDesktop();
     desktop->activate();
-    desktop->watch({argv[1], argv[2], [&] { return finished.load(); },
+    desktop->watch({argv[2], argv[3], [&] { return finished.load(); },
                     [&] { const std::scoped_lock lock(mutex); return report; },
                     [&] { std::puts("cancel"), std::fflush(stdout), cancelled = true; }});
     worker.join();
