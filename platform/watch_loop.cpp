@@ -1,8 +1,8 @@
 #include "platform/watch_loop.h"
 
+#include "platform/desktop_log.h"
+
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 
 namespace kb {
 
@@ -14,17 +14,6 @@ using std::chrono::milliseconds;
 constexpr milliseconds quietTime{500};   // work that ends sooner shows no window
 constexpr milliseconds pollTime{10};     // the longest serve() waits for an event
 constexpr milliseconds refreshTime{30};  // how often the open window asks for a new report
-
-// Appends `text` to the file that the environment variable `variable` names, if it names one.
-void appendToLog(const char* variable, const std::string& text)
-{
-    const char* path = std::getenv(variable);
-    if (!path || !*path) return;
-    if (FILE* log = std::fopen(path, "a")) {
-        std::fwrite(text.data(), 1, text.size(), log);
-        std::fclose(log);
-    }
-}
 
 }  // namespace
 

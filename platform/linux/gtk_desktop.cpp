@@ -3,13 +3,12 @@
 
 #include "platform/desktop.h"
 
+#include "platform/desktop_log.h"
 #include "platform/linux/running_applications.h"
 #include "platform/watch_loop.h"
 
 #include <gtk/gtk.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 
 namespace kb {
@@ -57,17 +56,11 @@ void collectTexts(GtkWidget* widget, std::string& out)
 // on screen, so an end-to-end test can check what the user was shown.
 gboolean logShownTexts(GtkWidget* dialog, GdkEvent*, gpointer)
 {
-    const char* logPath = std::getenv("KESTRELBAY_DIALOG_LOG");
-    if (!logPath || !*logPath) return FALSE;
     std::string record = "dialog\ntitle: ";
     record += gtk_window_get_title(GTK_WINDOW(dialog)) ? gtk_window_get_title(GTK_WINDOW(dialog)) : "";
     record += '\n';
     collectTexts(dialog, record);
-    record += "end\n";
-    if (FILE* log = std::fopen(logPath, "a")) {
-        std::fwrite(record.data(), 1, record.size(), log);
-        std::fclose(log);
-    }
+    appendToLog("KESTRELBAY_DIALOG_LOG", record + "end\n");
     return FALSE;
 }
 

@@ -9,10 +9,10 @@
 #endif
 
 #include "platform/desktop.h"
+#include "platform/desktop_log.h"
 #include "platform/watch_loop.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -171,19 +171,13 @@ void comeForward(NSApplication* app)
 // desktop writes, so an end-to-end test can check what the user was shown.
 void logShownTexts(NSAlert* alert)
 {
-    const char* logPath = std::getenv("KESTRELBAY_DIALOG_LOG");
-    if (!logPath || !*logPath) return;
     const std::string title = fromText([alert messageText]).value_or("");
     std::string record = "dialog\ntitle: " + title + "\nlabel: " + title + "\nlabel: "
                          + fromText([alert informativeText]).value_or("") + "\n";
     NSArray* buttons = [alert buttons];
     for (NSUInteger index = 0; index < [buttons count]; ++index)
         record += "button: " + fromText([[buttons objectAtIndex:index] title]).value_or("") + "\n";
-    record += "end\n";
-    if (FILE* log = std::fopen(logPath, "a")) {
-        std::fwrite(record.data(), 1, record.size(), log);
-        std::fclose(log);
-    }
+    appendToLog("KESTRELBAY_DIALOG_LOG", record + "end\n");
 }
 
 // The progress window: the line, the bar and the button right-aligned below
