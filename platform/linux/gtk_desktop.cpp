@@ -1,13 +1,14 @@
-// The desktop on Linux: GTK 3 dialogs and the running programs from /proc.
+// The desktop on Linux: GTK 3 dialogs, a progress window and the running
+// programs from /proc.
 
 #include "platform/desktop.h"
 
+#include "platform/desktop_log.h"
 #include "platform/linux/running_applications.h"
+#include "platform/watch_loop.h"
 
 #include <gtk/gtk.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 
 namespace kb {
@@ -55,18 +56,96 @@ void collectTexts(GtkWidget* widget, std::string& out)
 // on screen, so an end-to-end test can check what the user was shown.
 gboolean logShownTexts(GtkWidget* dialog, GdkEvent*, gpointer)
 {
-    const char* logPath = std::getenv("KESTRELBAY_DIALOG_LOG");
-    if (!logPath || !*logPath) return FALSE;
     std::string record = "dialog\ntitle: ";
     record += gtk_window_get_title(GTK_WINDOW(dialog)) ? gtk_window_get_title(GTK_WINDOW(dialog)) : "";
     record += '\n';
     collectTexts(dialog, record);
-    record += "end\n";
-    if (FILE* log = std::fopen(logPath, "a")) {
-        std::fwrite(record.data(), 1, record.size(), log);
-        std::fclose(log);
-    }
+    appendToLog("KESTRELBAY_DIALOG_LOG", record + "end\n");
     return FALSE;
+}
+
+// The progress window: a line, a bar and a button below each other. Escape
+// and the close box ask to stop as the button does; the window stays until
+// the work has ended.
+class GtkWatch final : public WatchLoop {
+public:
+    explicit GtkWatch(const WatchedWork& work) : WatchLoop(work) {}
+
+private:
+    void serve(std::chrono::milliseconds wait) override;
+    void open(const std::string& title, const std::string& button) override;
+    void show(const ProgressReport& now) override;
+    void close() override;
+
+    GtkWidget* window_ = nullptr;
+    GtkWidget* line_ = nullptr;
+    GtkWidget* bar_ = nullptr;
+    GtkWidget* button_ = nullptr;
+};
+
+void GtkWatch::serve(std::chrono::milliseconds wait)
+{
+    // A timer wakes the main loop if no event does; one iteration then
+    // dispatches whatever is ready.
+    bool woken = false;
+    auto wake = [](gpointer flag) -> gboolean { return *static_cast<bool*>(flag) = true, G_SOURCE_REMOVE; };
+    const guint timer = g_timeout_add(guint(wait.count()), wake, &woken);
+    g_main_context_iteration(nullptr, TRUE);
+    if (!woken) g_source_remove(timer);
+}
+
+void GtkWatch::open(const std::string& title, const std::string& button)
+{
+    window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_window_set_title(GTK_WINDOW(window_), title.c_str());
+    gtk_window_set_type_hint(GTK_WINDOW(window_), GDK_WINDOW_TYPE_HINT_DIALOG);
+    gtk_window_set_resizable(GTK_WINDOW(window_), FALSE);
+    gtk_container_set_border_width(GTK_CONTAINER(window_), 16);
+    GtkWidget* column = gtk_box_new(GTK_ORIENTATION_VERTICAL, 12);
+    gtk_container_add(GTK_CONTAINER(window_), column);
+
+    // One line of a fixed width, shortened in the middle where it is longer.
+    line_ = gtk_label_new(nullptr);
+    gtk_label_set_single_line_mode(GTK_LABEL(line_), TRUE);
+    gtk_label_set_ellipsize(GTK_LABEL(line_), PANGO_ELLIPSIZE_MIDDLE);
+    gtk_label_set_width_chars(GTK_LABEL(line_), 56);
+    gtk_label_set_max_width_chars(GTK_LABEL(line_), 56);
+    gtk_label_set_xalign(GTK_LABEL(line_), 0);
+    bar_ = gtk_progress_bar_new();
+    gtk_progress_bar_set_pulse_step(GTK_PROGRESS_BAR(bar_), 0.03);
+    button_ = gtk_button_new_with_label(button.c_str());
+    gtk_widget_set_halign(button_, GTK_ALIGN_END);
+    for (GtkWidget* child : {line_, bar_, button_}) gtk_box_pack_start(GTK_BOX(column), child, FALSE, FALSE, 0);
+
+    auto clicked = [](GtkButton*, gpointer loop) { static_cast<GtkWatch*>(loop)->stop(Request::button); };
+    auto deleted = [](GtkWidget*, GdkEvent*, gpointer loop) -> gboolean {
+        return static_cast<GtkWatch*>(loop)->stop(Request::close), TRUE;
+    };
+    auto pressed = [](GtkWidget*, GdkEventKey* key, gpointer loop) -> gboolean {
+        if (key->keyval != GDK_KEY_Escape) return FALSE;
+        return static_cast<GtkWatch*>(loop)->stop(Request::close), TRUE;
+    };
+    g_signal_connect(button_, "clicked", G_CALLBACK(+clicked), this);
+    g_signal_connect(window_, "delete-event", G_CALLBACK(+deleted), this);
+    g_signal_connect(window_, "key-press-event", G_CALLBACK(+pressed), this);
+    gtk_window_set_position(GTK_WINDOW(window_), GTK_WIN_POS_CENTER);
+    gtk_window_set_keep_above(GTK_WINDOW(window_), TRUE);
+    gtk_widget_show_all(window_);
+    gtk_window_present(GTK_WINDOW(window_));
+}
+
+void GtkWatch::show(const ProgressReport& now)
+{
+    if (now.line != gtk_label_get_text(GTK_LABEL(line_))) gtk_label_set_text(GTK_LABEL(line_), now.line.c_str());
+    if (now.fraction) gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(bar_), *now.fraction);
+    else gtk_progress_bar_pulse(GTK_PROGRESS_BAR(bar_));
+    gtk_widget_set_sensitive(button_, now.cancellable);
+}
+
+void GtkWatch::close()
+{
+    gtk_widget_destroy(window_);
+    while (gtk_events_pending()) gtk_main_iteration();
 }
 
 class GtkDesktop final : public Desktop {
@@ -74,6 +153,11 @@ public:
     void activate() override { openToolkit(); }
     bool alert(const std::string& title, const std::string& body, const std::vector<std::string>& buttons) override;
     std::vector<RunningApplication> runningApplications() override { return linuxRunningApplications(); }
+    void watch(const WatchedWork& work) override
+    {
+        openToolkit();
+        GtkWatch(work).run();
+    }
 };
 
 bool GtkDesktop::alert(const std::string& title, const std::string& body, const std::vector<std::string>& buttons)

@@ -1,7 +1,7 @@
-// The desktop on macOS: AppKit alerts and the running applications from
-// NSWorkspace. Written with manual retain and release, explicit autorelease
-// pools and no Objective-C literals, so that GCC builds it against GNUstep
-// too and the alerts can be tried on Linux.
+// The desktop on macOS: AppKit alerts, a progress window and the running
+// applications from NSWorkspace. Written with manual retain and release,
+// explicit autorelease pools and no Objective-C literals, so that GCC builds
+// it against GNUstep too and the windows can be tried on Linux.
 
 #import <AppKit/AppKit.h>
 #if !defined(GNUSTEP)
@@ -9,8 +9,10 @@
 #endif
 
 #include "platform/desktop.h"
+#include "platform/desktop_log.h"
+#include "platform/watch_loop.h"
 
-#include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -21,14 +23,52 @@
 - (BOOL)setActivationPolicy:(NSInteger)policy;
 @end
 
+// The message that brings an application forward from macOS 14 on, where
+// activateIgnoringOtherApps: no longer does; older systems lack it.
+@protocol KBActivation
+- (void)activate;
+@end
+
+// The progress window. Its button, Escape and its close box ask the watch to
+// stop the work; the window is closed by the watch once the work has ended.
+@interface KBProgressWindow : NSWindow {
+@public
+    kb::WatchLoop* watch;
+}
+- (void)pressButton:(id)sender;
+@end
+
+@implementation KBProgressWindow
+- (void)pressButton:(id)sender
+{
+    (void)sender;
+    watch->stop(kb::WatchLoop::Request::button);
+}
+
+- (void)cancelOperation:(id)sender
+{
+    (void)sender;
+    watch->stop(kb::WatchLoop::Request::close);
+}
+
+- (BOOL)windowShouldClose:(id)sender
+{
+    (void)sender;
+    watch->stop(kb::WatchLoop::Request::close);
+    return NO;
+}
+@end
+
 namespace kb {
 
 namespace {
 
 #if defined(GNUSTEP)
 constexpr NSAlertStyle informationalStyle = NSInformationalAlertStyle;
+constexpr NSBezelStyle pushButtonStyle = NSRoundedBezelStyle;
 #else
 constexpr NSAlertStyle informationalStyle = NSAlertStyleInformational;
+constexpr NSBezelStyle pushButtonStyle = NSBezelStyleRounded;
 #endif
 
 // Autoreleased objects made in a scope are released at its end.
@@ -43,9 +83,49 @@ private:
     NSAutoreleasePool* pool_;
 };
 
+// The length of the well-formed UTF-8 sequence that starts at text[at]: no
+// overlong forms, no surrogates, nothing above U+10FFFF; 0 if there is none.
+std::size_t sequenceLength(const std::string& text, std::size_t at)
+{
+    auto byte = [&](std::size_t offset) -> unsigned {
+        return at + offset < text.size() ? static_cast<unsigned char>(text[at + offset]) : 0;
+    };
+    const unsigned first = byte(0);
+    if (first < 0x80) return 1;
+    std::size_t length = 2;
+    unsigned low = 0x80, high = 0xBF;  // where the second byte may lie
+    if (first >= 0xE0 && first <= 0xEF) {
+        length = 3, low = first == 0xE0 ? 0xA0 : 0x80, high = first == 0xED ? 0x9F : 0xBF;
+    } else if (first >= 0xF0 && first <= 0xF4) {
+        length = 4, low = first == 0xF0 ? 0x90 : 0x80, high = first == 0xF4 ? 0x8F : 0xBF;
+    } else if (first < 0xC2 || first > 0xDF) {
+        return 0;
+    }
+    if (byte(1) < low || byte(1) > high) return 0;
+    for (std::size_t offset = 2; offset < length; ++offset)
+        if (byte(offset) < 0x80 || byte(offset) > 0xBF) return 0;
+    return length;
+}
+
+// AppKit takes no nil for a title or text, and NSString makes nil of bytes
+// that are not UTF-8, so each byte that starts no well-formed sequence
+// becomes U+FFFD first.
 NSString* toText(const std::string& text)
 {
-    return [NSString stringWithUTF8String:text.c_str()];
+    std::string valid;
+    valid.reserve(text.size());
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t length = sequenceLength(text, at);
+        if (length == 0) {
+            valid += "\xEF\xBF\xBD";
+            ++at;
+        } else {
+            valid.append(text, at, length);
+            at += length;
+        }
+    }
+    NSString* result = [[NSString alloc] initWithBytes:valid.data() length:valid.size() encoding:NSUTF8StringEncoding];
+    return result ? [result autorelease] : [NSString string];
 }
 
 std::optional<std::string> fromText(NSString* text)
@@ -79,11 +159,11 @@ NSApplication* application()
     return [NSApplication sharedApplication];
 }
 
-void bringToFront(NSApplication* app)
+// Brings the application and its windows in front of the others.
+void comeForward(NSApplication* app)
 {
-    if ([app respondsToSelector:@selector(setActivationPolicy:)])
-        [(id<KBActivationPolicy>)app setActivationPolicy:NSApplicationActivationPolicyRegular];
-    [app activateIgnoringOtherApps:YES];
+    if ([app respondsToSelector:@selector(activate)]) [(id<KBActivation>)app activate];
+    else [app activateIgnoringOtherApps:YES];
 }
 
 // With KESTRELBAY_DIALOG_LOG set, every alert appends the texts it shows,
@@ -91,19 +171,116 @@ void bringToFront(NSApplication* app)
 // desktop writes, so an end-to-end test can check what the user was shown.
 void logShownTexts(NSAlert* alert)
 {
-    const char* logPath = std::getenv("KESTRELBAY_DIALOG_LOG");
-    if (!logPath || !*logPath) return;
     const std::string title = fromText([alert messageText]).value_or("");
     std::string record = "dialog\ntitle: " + title + "\nlabel: " + title + "\nlabel: "
                          + fromText([alert informativeText]).value_or("") + "\n";
     NSArray* buttons = [alert buttons];
     for (NSUInteger index = 0; index < [buttons count]; ++index)
         record += "button: " + fromText([[buttons objectAtIndex:index] title]).value_or("") + "\n";
-    record += "end\n";
-    if (FILE* log = std::fopen(logPath, "a")) {
-        std::fwrite(record.data(), 1, record.size(), log);
-        std::fclose(log);
+    appendToLog("KESTRELBAY_DIALOG_LOG", record + "end\n");
+}
+
+// The progress window: the line, the bar and the button right-aligned below
+// each other. The events are taken one at a time, so that the window is kept
+// up to date between them.
+class AppKitWatch final : public WatchLoop {
+public:
+    AppKitWatch(const WatchedWork& work, NSApplication* app) : WatchLoop(work), app_(app) {}
+
+private:
+    void serve(std::chrono::milliseconds wait) override;
+    void open(const std::string& title, const std::string& button) override;
+    void show(const ProgressReport& now) override;
+    void close() override;
+    NSEvent* nextEvent(NSDate* until);
+
+    NSApplication* app_;
+    KBProgressWindow* window_ = nil;  // owned; the views below belong to it
+    NSTextField* line_ = nil;
+    NSProgressIndicator* bar_ = nil;
+    NSButton* button_ = nil;
+};
+
+NSEvent* AppKitWatch::nextEvent(NSDate* until)
+{
+    return [app_ nextEventMatchingMask:NSUIntegerMax untilDate:until inMode:NSDefaultRunLoopMode dequeue:YES];
+}
+
+void AppKitWatch::serve(std::chrono::milliseconds wait)
+{
+    AutoreleasePool pool;
+    if (NSEvent* event = nextEvent([NSDate dateWithTimeIntervalSinceNow:double(wait.count()) / 1000]))
+        [app_ sendEvent:event];
+    [app_ updateWindows];
+}
+
+void AppKitWatch::open(const std::string& title, const std::string& button)
+{
+    AutoreleasePool pool;
+    const CGFloat width = 440, height = 112, margin = 20;
+    window_ = [[KBProgressWindow alloc] initWithContentRect:NSMakeRect(0, 0, width, height)
+                                                  styleMask:NSWindowStyleMaskTitled | NSWindowStyleMaskClosable
+                                                    backing:NSBackingStoreBuffered
+                                                      defer:NO];
+    window_->watch = this;
+    [window_ setReleasedWhenClosed:NO];
+    [window_ setTitle:toText(title)];
+    line_ = [[NSTextField alloc] initWithFrame:NSMakeRect(margin, height - margin - 20, width - 2 * margin, 20)];
+    [line_ setEditable:NO];
+    [line_ setSelectable:NO];
+    [line_ setBezeled:NO];
+    [line_ setDrawsBackground:NO];
+    [[line_ cell] setLineBreakMode:NSLineBreakByTruncatingMiddle];
+    bar_ = [[NSProgressIndicator alloc] initWithFrame:NSMakeRect(margin, height - margin - 46, width - 2 * margin, 20)];
+    [bar_ setMinValue:0];
+    [bar_ setMaxValue:1];
+    [bar_ setIndeterminate:NO];
+    button_ = [[NSButton alloc] initWithFrame:NSZeroRect];
+    [button_ setBezelStyle:pushButtonStyle];
+    [button_ setTitle:toText(button)];
+    [button_ sizeToFit];
+    const CGFloat buttonWidth = std::max<CGFloat>([button_ frame].size.width + 24, 96);
+    [button_ setFrame:NSMakeRect(width - margin - buttonWidth, 12, buttonWidth, [button_ frame].size.height)];
+    [button_ setTarget:window_];
+    [button_ setAction:@selector(pressButton:)];
+    NSView* views[] = {line_, bar_, button_};
+    for (NSView* view : views) {
+        [[window_ contentView] addSubview:view];
+        [view release];
     }
+    [window_ setLevel:NSFloatingWindowLevel];
+    [window_ center];
+    comeForward(app_);
+    [window_ makeKeyAndOrderFront:nil];
+}
+
+void AppKitWatch::show(const ProgressReport& now)
+{
+    AutoreleasePool pool;
+    NSString* line = toText(now.line);
+    if (![[line_ stringValue] isEqualToString:line]) [line_ setStringValue:line];
+    if (now.fraction) {
+        if ([bar_ isIndeterminate]) {
+            [bar_ stopAnimation:nil];
+            [bar_ setIndeterminate:NO];
+        }
+        if ([bar_ doubleValue] != *now.fraction) [bar_ setDoubleValue:*now.fraction];
+    } else if (![bar_ isIndeterminate]) {
+        [bar_ setIndeterminate:YES];
+        [bar_ startAnimation:nil];
+    }
+    if ([button_ isEnabled] != now.cancellable) [button_ setEnabled:now.cancellable];
+}
+
+void AppKitWatch::close()
+{
+    AutoreleasePool pool;
+    [bar_ stopAnimation:nil];
+    [window_ orderOut:nil];
+    while (NSEvent* event = nextEvent([NSDate distantPast])) [app_ sendEvent:event];
+    [window_ close];
+    [window_ release];
+    window_ = nil;
 }
 
 class AppKitDesktop final : public Desktop {
@@ -111,18 +288,45 @@ public:
     void activate() override;
     bool alert(const std::string& title, const std::string& body, const std::vector<std::string>& buttons) override;
     std::vector<RunningApplication> runningApplications() override;
+    void watch(const WatchedWork& work) override;
+
+private:
+    NSApplication* launchedApplication();
+
+    bool launched_ = false;
 };
+
+// The application, told once that it has finished launching before it shows
+// anything (which is what stops its Dock icon bouncing).
+NSApplication* AppKitDesktop::launchedApplication()
+{
+    NSApplication* app = application();
+    if (!launched_) {
+        [app finishLaunching];
+        launched_ = true;
+    }
+    return app;
+}
 
 void AppKitDesktop::activate()
 {
     AutoreleasePool pool;
-    bringToFront(application());
+    NSApplication* app = application();
+    if ([app respondsToSelector:@selector(setActivationPolicy:)])
+        [(id<KBActivationPolicy>)app setActivationPolicy:NSApplicationActivationPolicyRegular];
+    comeForward(launchedApplication());
+}
+
+void AppKitDesktop::watch(const WatchedWork& work)
+{
+    AutoreleasePool pool;
+    AppKitWatch(work, launchedApplication()).run();
 }
 
 bool AppKitDesktop::alert(const std::string& title, const std::string& body, const std::vector<std::string>& buttons)
 {
     AutoreleasePool pool;
-    NSApplication* app = application();
+    NSApplication* app = launchedApplication();
     NSAlert* alert = [[NSAlert alloc] init];
     [alert setAlertStyle:informationalStyle];
     [alert setMessageText:toText(title)];
@@ -132,7 +336,7 @@ bool AppKitDesktop::alert(const std::string& title, const std::string& body, con
     for (const std::string& button : buttons) [alert addButtonWithTitle:toText(button)];
     if (buttons.size() == 2) [[[alert buttons] objectAtIndex:1] setKeyEquivalent:toText("\033")];
     logShownTexts(alert);
-    [app activateIgnoringOtherApps:YES];
+    comeForward(app);
     NSInteger response = [alert runModal];
     [alert release];
     return response == NSAlertFirstButtonReturn;

@@ -1,0 +1,77 @@
+#include "platform/watch_loop.h"
+
+#include "platform/desktop_log.h"
+
+#include <algorithm>
+
+namespace kb {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr milliseconds quietTime{500};   // work that ends sooner shows no window
+constexpr milliseconds pollTime{10};     // the longest serve() waits for an event
+constexpr milliseconds refreshTime{30};  // how often the open window asks for a new report
+
+}  // namespace
+
+void WatchLoop::run()
+{
+    const Clock::time_point start = Clock::now();
+    Clock::time_point served = start, refreshed = start;
+    Clock::duration longestGap{};
+    auto noteServed = [&] {
+        const Clock::time_point now = Clock::now();
+        longestGap = std::max(longestGap, now - served);
+        served = now;
+    };
+    try {
+        while (!work_.finished()) {
+            serve(pollTime);
+            noteServed();
+            if (failure_) std::rethrow_exception(failure_);
+            if (!(open_ ? served - refreshed >= refreshTime : served - start >= quietTime)) continue;
+            if (!open_) open(work_.title, work_.cancelButton), open_ = true;
+            refresh();
+            refreshed = served;
+        }
+    } catch (...) {
+        if (open_) close();
+        throw;
+    }
+    if (open_) {
+        close();
+        std::string record = "progress\ntitle: " + work_.title + "\n";
+        for (const std::string& line : lines_) record += "line: " + line + "\n";
+        record += "button: " + work_.cancelButton + "\nended: ";
+        record += !stopped_ ? "done" : *stopped_ == Request::button ? "button" : "closed";
+        appendToLog("KESTRELBAY_DIALOG_LOG", record + "\nend\n");
+    }
+    noteServed();
+    const auto longest = std::chrono::duration_cast<milliseconds>(longestGap).count();
+    appendToLog("KESTRELBAY_EVENT_GAP_LOG", "longest gap: " + std::to_string(longest) + " ms\n");
+}
+
+void WatchLoop::stop(Request from)
+{
+    if (stopped_ || failure_) return;
+    try {
+        if (!work_.report().cancellable) return;
+        stopped_ = from;
+        work_.cancel();
+    } catch (...) {
+        failure_ = std::current_exception();
+    }
+}
+
+void WatchLoop::refresh()
+{
+    ProgressReport now = work_.report();
+    now.cancellable = now.cancellable && !stopped_;
+    if (lines_.empty() || lines_.back() != now.line) lines_.push_back(now.line);
+    show(now);
+}
+
+}  // namespace kb
