@@ -2,6 +2,7 @@
 
 #include "app/command_line.h"
 #include "app/interactive_flow.h"
+#include "app/watched_run.h"
 #include "core/install_error.h"
 #include "core/messages.h"
 #include "core/product.h"
@@ -32,6 +33,32 @@ void printJson(const nlohmann::json& value)
         throw std::system_error(errno, std::generic_category(), "cannot write standard output");
 }
 
+// The run from its temporary folder on: the payload verified and, but for
+// verification alone, installed by `recipe`; the non-interactive modes print
+// their JSON. Until the run's folder is gone, a signal ends the run as a
+// failure does. The dialogs stay outside: ending one changes nothing.
+nlohmann::json verifyAndInstall(const Product& product, Mode mode, Recipe* recipe, const std::filesystem::path& home,
+                                Progress& progress)
+{
+    InterruptionHandling interruptions;
+    RunFolder run(fm->temporaryDirectory());
+    const std::filesystem::path payload =
+        verifyPayload(product, run.path(), recipe ? recipe->payloadItems() : std::vector<std::string>{}, progress);
+    if (mode == Mode::verifyPayload) {
+        nlohmann::json verified = nlohmann::json::object();
+        verified["verified"] = true;
+        verified["product"] = product.name;
+        verified["version"] = product.version;
+        verified["payloadSHA256"] = product.payloadSHA256;
+        printJson(verified);
+        return verified;
+    }
+    if (!recipe) throw InstallError(messages::unknownProduct);
+    nlohmann::json result = install(*recipe, product, payload, run, home, mode == Mode::testHome, progress);
+    if (mode == Mode::testHome) printJson(result);
+    return result;
+}
+
 }  // namespace
 
 void runInstaller(const std::vector<std::string>& arguments)
@@ -53,29 +80,15 @@ void runInstaller(const std::vector<std::string>& arguments)
     // the items it installs on their own; verification alone accepts any
     // product, also one without a recipe.
     const std::unique_ptr<Recipe> recipe = makeRecipe(product.id);
-    nlohmann::json result;
-    {
-        // From here until the run's folder is gone, a signal ends the run
-        // as a failure does. Dialogs stay outside: ending one changes nothing.
-        InterruptionHandling interruptions;
-        RunFolder run(fm->temporaryDirectory());
-        const std::filesystem::path payload =
-            verifyPayload(product, run.path(), recipe ? recipe->payloadItems() : std::vector<std::string>{});
-
-        if (invocation.mode == Mode::verifyPayload) {
-            nlohmann::json verified = nlohmann::json::object();
-            verified["verified"] = true;
-            verified["product"] = product.name;
-            verified["version"] = product.version;
-            verified["payloadSHA256"] = product.payloadSHA256;
-            printJson(verified);
-            return;
-        }
-
-        if (!recipe) throw InstallError(messages::unknownProduct);
-        result = install(*recipe, product, payload, run, home, testing);
-        if (testing) return printJson(result);
+    const auto run = [&](Progress& progress) {
+        return verifyAndInstall(product, invocation.mode, recipe.get(), home, progress);
+    };
+    if (invocation.mode != Mode::interactive) {
+        Progress silent;
+        run(silent);
+        return;
     }
+    const nlohmann::json result = runWatched(product.name, run);
     showClosingDialog(product, *recipe, result);
 }
 

@@ -2,7 +2,8 @@
 // resource folder and the platform services, runs the installer and makes
 // exactly one report of a failure. A run ended by a signal is reported as a
 // failure too, on standard error only: whoever asked it to end waits for no
-// dialog.
+// dialog. A run the user stopped in its progress window ends in the failure
+// dialog, which says so.
 
 #include "app/dialogs.h"
 #include "app/installer_main.h"
@@ -74,7 +75,7 @@ int main(int argc, char** argv)
         kb::runInstaller(arguments);
         return 0;
     } catch (const kb::Interrupted&) {
-        description = kb::messages::interrupted;
+        description = kb::stoppedByUser() ? kb::messages::stoppedByUser : kb::messages::interrupted;
     } catch (const kb::DisplayUnavailable&) {
         description = kb::messages::noDisplay;
     } catch (const std::exception& error) {
@@ -83,7 +84,8 @@ int main(int argc, char** argv)
         description = kb::messages::unknownError;
     }
 
-    if (arguments.empty() && !kb::interruptionNoted()) {
+    // A signal's sender waits for no dialog; the user who stopped the run sees one.
+    if (arguments.empty() && (!kb::interruptionNoted() || kb::stoppedByUser())) {
         try {
             kb::alert(std::string(kb::messages::failureTitle), description);
             return 1;

@@ -93,7 +93,19 @@ inline std::string outsideTestHome(const std::string& path)
            "(Verknüpfungen aufgelöst) außerhalb: "
            + path;
 }
-// SIGTERM, SIGINT or SIGHUP ended the run, after everything it had changed
+// The lines of the progress window, one for each step of a run.
+inline constexpr std::string_view progressDigest = "Installationspaket wird geprüft …";
+inline constexpr std::string_view progressUnpacking = "Dateien werden entpackt …";
+inline constexpr std::string_view progressChecking = "Dateien werden geprüft …";
+inline constexpr std::string_view progressInstalling = "Dateien werden installiert …";
+inline constexpr std::string_view progressLaunchd = "Suchpfad für Resolve wird eingerichtet …";
+inline constexpr std::string_view progressFinishing = "Installation wird abgeschlossen …";
+inline constexpr std::string_view progressStopping = "Änderungen werden zurückgesetzt …";
+// The user stopped the run with "Abbrechen" (or by closing its window), and
+// everything it had changed was put back.
+inline constexpr std::string_view stoppedByUser =
+    "Du hast die Installation abgebrochen. Alle bereits vorgenommenen Änderungen wurden zurückgesetzt.";
+// A signal that ends a process ended the run, after everything it had changed
 // was put back.
 inline constexpr std::string_view interrupted =
     "Der Installer wurde zum Beenden aufgefordert. Bereits vorgenommene Änderungen wurden zurückgesetzt.";

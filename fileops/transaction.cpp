@@ -53,8 +53,8 @@ constexpr unsigned privateFileMode = 0600;
 
 }  // namespace
 
-Transaction::Transaction(std::filesystem::path backupRoot, ScratchRecorder recordScratch)
-    : backupRoot_(std::move(backupRoot)), recordScratch_(std::move(recordScratch))
+Transaction::Transaction(std::filesystem::path backupRoot, ScratchRecorder recordScratch, Progress* progress)
+    : backupRoot_(std::move(backupRoot)), recordScratch_(std::move(recordScratch)), progress_(progress)
 {
     makeDir(backupRoot_, true);
 }
@@ -96,7 +96,10 @@ void Transaction::replace(const std::filesystem::path& source, const std::filesy
     // is still the user's own item. Room is made first, so that recording
     // cannot fail after the swap.
     changes_.reserve(changes_.size() + 1);
-    auto record = [&] { changes_.push_back(std::move(change)); };
+    auto record = [&] {
+        changes_.push_back(std::move(change));
+        if (progress_) progress_->advance(1);
+    };
 
     if (!itemAt(destination)) {
         fm->moveItem(scratch, destination);

@@ -2,6 +2,8 @@
 // Puts items in place one by one, backing up whatever each replaces, and
 // can put everything back, newest first, when a later step fails.
 
+#include "core/progress.h"
+
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -23,8 +25,10 @@ public:
     // Told of every scratch item before it is made (RunFolder::recordScratchItem).
     using ScratchRecorder = std::function<void(const std::filesystem::path&)>;
 
-    // Creates the backup folder (with its parents), private.
-    explicit Transaction(std::filesystem::path backupRoot, ScratchRecorder recordScratch = {});
+    // Creates the backup folder (with its parents), private. Each item put in
+    // place advances `progress` by one.
+    explicit Transaction(std::filesystem::path backupRoot, ScratchRecorder recordScratch = {},
+                         Progress* progress = nullptr);
     Transaction(const Transaction&) = delete;
     Transaction& operator=(const Transaction&) = delete;
 
@@ -53,6 +57,7 @@ private:
     std::vector<Change> changes_;
     std::filesystem::path backupRoot_;
     ScratchRecorder recordScratch_;
+    Progress* progress_;
 };
 
 }  // namespace kb

@@ -1,6 +1,7 @@
 #include "payload/sha256.h"
 
 #include "platform/file_manager.h"
+#include "platform/interruption.h"
 
 #include <openssl/evp.h>
 
@@ -100,6 +101,7 @@ std::string sha256(const std::filesystem::path& path,
 
     const std::span<std::byte> buffer = readBuffer();
     for (;;) {
+        checkInterruption();  // a large file must not keep a signal waiting
         const std::size_t got = file->read(buffer);  // a read error leaves, closing the file
         if (got == 0) break;
         const std::span<const std::byte> piece = buffer.first(got);

@@ -13,7 +13,10 @@
 #include "platform/resource.h"
 #include "platform/system_tools.h"
 
+#include <algorithm>
 #include <climits>
+#include <cstdint>
+#include <span>
 #include <string>
 #include <system_error>
 #include <unordered_map>
@@ -77,6 +80,14 @@ struct Expected {
         ++count;
     }
 
+    // The bytes of every file listed, as far as a 64-bit count goes.
+    std::uint64_t bytes() const
+    {
+        std::uint64_t total = 0;
+        for (const auto& [path, file] : files) total += std::min(file.entry.size, UINT64_MAX - total);
+        return total;
+    }
+
     // Whatever the manifest lists but the walk did not find.
     void requireAllFound() const
     {
@@ -84,11 +95,24 @@ struct Expected {
     }
 };
 
-// The archive's own digest against the descriptor's, before anything is
-// written.
-void checkArchiveDigest(const Path& archive, const Product& product)
+// A piece of a digest, told to the progress.
+auto counted(Progress& progress)
 {
-    if (sha256(archive) != nfc(product.payloadSHA256)) throw InstallError(messages::damagedArchive);
+    return [&progress](std::span<const std::byte> piece) { progress.advance(piece.size()); };
+}
+
+// The archive's own digest against the descriptor's, before anything is
+// written. Its size is only for the progress: an archive that cannot be
+// looked at fails as it is opened.
+void checkArchiveDigest(const Path& archive, const Product& product, Progress& progress)
+{
+    std::uint64_t size = 0;
+    try {
+        size = fm->attributes(archive).size;
+    } catch (const std::system_error&) {
+    }
+    progress.begin(messages::progressDigest, size);
+    if (sha256(archive, counted(progress)) != nfc(product.payloadSHA256)) throw InstallError(messages::damagedArchive);
 }
 
 // A private folder, and the archive unpacked into it by the bundle's ditto.
@@ -127,8 +151,8 @@ struct Folder {
 class PayloadWalk {
 public:
     PayloadWalk(const Path& root, const std::string& canonicalRoot, Expected& expected,
-                const std::vector<std::string>& items)
-        : links_(root, canonicalRoot), expected_(expected)
+                const std::vector<std::string>& items, Progress& progress)
+        : links_(root, canonicalRoot), expected_(expected), progress_(progress)
     {
         for (const std::string& item : items) itemLinks_.push_back({item, LinkRule(root / item, canonicalRoot + "/" + item)});
         // A root that is no folder (a file, a link, nothing) or cannot be
@@ -219,7 +243,7 @@ private:
         auto listed = expected_.files.find(relativeNfc);
         if (listed == expected_.files.end()) throw InstallError(messages::checkFailed(relative));
         if (size != listed->second.entry.size) throw InstallError(messages::checkFailed(relative));
-        if (sha256(path) != listed->second.entry.sha256) throw InstallError(messages::checkFailed(relative));
+        if (sha256(path, counted(progress_)) != listed->second.entry.sha256) throw InstallError(messages::checkFailed(relative));
         Expected::markFound(listed->second, expected_.filesFound);
     }
 
@@ -239,16 +263,18 @@ private:
     const LinkRule links_;
     std::vector<std::pair<std::string, LinkRule>> itemLinks_;  // the items the recipe installs, each with its rule
     Expected& expected_;
+    Progress& progress_;
     std::vector<Folder> folders_;
 };
 
 }  // namespace
 
 std::filesystem::path verifyPayload(const Product& product, const std::filesystem::path& unpackFolder,
-                                    const std::vector<std::string>& items)
+                                    const std::vector<std::string>& items, Progress& progress)
 {
     const Path archive = resource / "payload.zip";
-    checkArchiveDigest(archive, product);
+    checkArchiveDigest(archive, product, progress);
+    progress.begin(messages::progressUnpacking);
     unpackArchive(archive, unpackFolder);
 
     // The payload root as built, which is what is returned, and its canonical path.
@@ -259,7 +285,8 @@ std::filesystem::path verifyPayload(const Product& product, const std::filesyste
     Expected expected(readManifest(resource / "payload-manifest.json"));
 
     requireRootInUnpackFolder(product, canonicalRoot, unpackFolder);
-    PayloadWalk(payloadRoot, canonicalRoot, expected, items).run();
+    progress.begin(messages::progressChecking, expected.bytes());
+    PayloadWalk(payloadRoot, canonicalRoot, expected, items, progress).run();
     expected.requireAllFound();
     return payloadRoot;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/product.h"
+#include "core/progress.h"
 
 #include <filesystem>
 #include <string>
@@ -29,10 +30,13 @@ namespace kb {
 // Special files and Finder's files, which no manifest names, are taken out of
 // the unpacked payload, so that what is installed is what was verified.
 //
+// Tells `progress` of its three steps: the archive's digest (its bytes), the
+// unpacking, and the files' digests (the bytes the manifest lists).
+//
 // Names, link texts and digests compare under Unicode canonical equivalence
 // (both sides in NFC). Throws InstallError with the verifier's own messages, or
 // the platform's, the JSON library's or the command runner's own error.
 std::filesystem::path verifyPayload(const Product& product, const std::filesystem::path& unpackFolder,
-                                    const std::vector<std::string>& items = {});
+                                    const std::vector<std::string>& items, Progress& progress);
 
 }  // namespace kb

@@ -62,10 +62,11 @@ std::unique_ptr<FileLock> lockHome(const std::filesystem::path& home, bool testi
 void declareChanges(const RunContext& ctx, const std::vector<std::filesystem::path>& items)
 {
     if (ctx.testing) checkInsideTestHome(ctx.home, items);
+    ctx.progress.begin(messages::progressInstalling, items.size());
 }
 
 nlohmann::json install(Recipe& recipe, const Product& product, const std::filesystem::path& payload, RunFolder& run,
-                       const std::filesystem::path& home, bool testing)
+                       const std::filesystem::path& home, bool testing, Progress& progress)
 {
     const std::filesystem::path applicationSupport = home / "Library/Application Support";
     const std::filesystem::path backupFolder = backupFolderIn(applicationSupport, product);
@@ -73,7 +74,8 @@ nlohmann::json install(Recipe& recipe, const Product& product, const std::filesy
     const std::unique_ptr<FileLock> lock = lockHome(home, testing);
     run.recordHome(home);
     run.sweepAbandonedRuns();
-    Transaction transaction(backupFolder, [&run](const std::filesystem::path& item) { run.recordScratchItem(item); });
+    Transaction transaction(
+        backupFolder, [&run](const std::filesystem::path& item) { run.recordScratchItem(item); }, &progress);
 
     nlohmann::json result = nlohmann::json::object();
     result["product"] = product.name;
@@ -91,10 +93,12 @@ nlohmann::json install(Recipe& recipe, const Product& product, const std::filesy
         .applicationSupport = applicationSupport,
         .backupFolder = backupFolder,
         .result = result,
+        .progress = progress,
     };
 
     try {
         recipe.install(context);
+        progress.lastChangeDone();
         fm->writeAtomically(backupFolder / "INSTALLATION.json", jsonData(result));
     } catch (...) {
         // A signal from here on is only noted: the rollback and the recipe's

@@ -4,6 +4,7 @@
 // a failed run, its closing text.
 
 #include "core/product.h"
+#include "core/progress.h"
 #include "fileops/transaction.h"
 
 #include <filesystem>
@@ -25,6 +26,7 @@ struct RunContext {
     std::filesystem::path applicationSupport;  // home/Library/Application Support
     std::filesystem::path backupFolder;
     nlohmann::json& result;  // the result record; recipes add their keys last
+    Progress& progress;      // told of each item put in place (by the transaction)
 };
 
 class Recipe {
@@ -48,7 +50,9 @@ public:
 // the transaction), named after the recipe's own checks and before its first
 // change. In test mode each must lie inside the test folder (or be the test
 // folder itself) once links are resolved, or the run is refused; the ordinary
-// mode follows the user's links.
+// mode follows the user's links. The progress then counts towards them: the
+// transaction advances it for each item it puts in place, the recipe for
+// each other change.
 void declareChanges(const RunContext& ctx, const std::vector<std::filesystem::path>& items);
 
 // A fresh recipe for the product id, or nothing for an id this installer

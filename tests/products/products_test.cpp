@@ -80,7 +80,8 @@ struct Products : testing::Test {
     nlohmann::json install(const std::string& id, bool testing = true)
     {
         RunFolder run(temp);
-        return kb::install(*makeRecipe(id), product(id), payload(id), run, home, testing);
+        Progress silent;
+        return kb::install(*makeRecipe(id), product(id), payload(id), run, home, testing, silent);
     }
     std::string failure(const std::string& id, bool testing = true)
     {
