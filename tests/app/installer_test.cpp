@@ -13,6 +13,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <regex>
+
 namespace kb::test {
 namespace {
 
@@ -212,6 +214,44 @@ TEST(RealDialogs, CancelledRefusedOrFailedAsTheUserSeesIt)
     const std::string failure = dialog(messages::failureTitle, messages::damagedArchive);
     EXPECT_EQ(readText(dir / "failing/log"), confirmation("geoweave") + failure);
     EXPECT_TRUE(picture(dir / "failing/home").empty() && fs::is_empty(dir / "failing/tmp"));
+}
+
+// The progress window as the user sees it while a helper of the real Installer waits (ditto as it unpacks, launchctl
+// as it sets the search path): left alone it goes when the run is done; Abbrechen puts everything back, launchd
+// too, ends the helper and the run (exit 1) and shows the failure dialog with the text of a run the user stopped.
+TEST(RealDialogs, TheProgressWindowWhileTheRunWorksAndItsAbbrechen)
+{
+    struct Case { std::string id, helper, key; };
+    for (const Case& c : {Case{"huecraft", "ditto", "shift"}, Case{"geoweave", "launchctl", "Return"}}) {
+        SCOPED_TRACE(c.id);
+        TempDir dir;
+        const fs::path bundle = demoProduct(c.id, dir / "P.app"), tool = bundle / "Contents/Helpers" / c.helper;
+        writeFile(dir / "home/OFX/Geoweave.ofx.bundle/old.txt", "alt");
+        for (const char* folder : {"LaunchAgents", "Application Support"}) fs::create_directories(dir / "home/Library" / folder);
+        run(tool, {"setenv", "OFX_PLUGIN_PATH", "/alt"}, {.env = {{"HOME", (dir / "home").native()}}});
+        fs::rename(tool, tool.native() + ".real");
+        writeFile(tool, "#!/bin/sh\ncase $1 in --norsrc) sleep 1;; setenv) [ -e \"$0.pid\" ] || { echo $$ >\"$0.pid\"; exec sleep 30; };; esac\n"
+                        "exec \"$0.real\" \"$@\"\n", 0755);  // the first setenv waits: the one that loads the search path
+        const Tree before = picture(dir / "home");
+        const bool stop = c.key == "Return";
+        const std::string last = stop ? std::string(messages::failureTitle) : messages::installedTitle(c.id);
+        const auto ran = onDisplay(bundle, dir.path(), {messages::confirmationTitle(c.id, "2.0"), "Return", c.id, c.key, last, "Return"},
+                                  {{"OFX_PLUGIN_PATH", std::nullopt}});
+        EXPECT_EQ(outcome(ran), outcome({stop ? 1 : 0, "", ""}));
+        // The window shows the step it opened during, and later ones as far as it catches them.
+        const std::string log = std::regex_replace(readText(dir / "log"), std::regex("(progress\ntitle: .*\nline: .*\n)(line: .*\n)+"), "$1");
+        const std::string progress = "progress\ntitle: " + c.id + "\nline: "
+                                     + std::string(stop ? messages::progressLaunchd : messages::progressUnpacking)
+                                     + "\nbutton: " + std::string(messages::cancelButton) + "\nended: " + (stop ? "button" : "done") + "\nend\n";
+        EXPECT_EQ(log.substr(0, log.find(last)), confirmation(c.id) + progress + "dialog\ntitle: ");
+        EXPECT_TRUE(fs::is_empty(dir / "tmp"));
+        if (!stop) continue;
+        EXPECT_EQ(log.substr(log.rfind("dialog\n")), dialog(messages::failureTitle, messages::stoppedByUser));
+        Tree after = picture(dir / "home");  // but the backup folder a stopped run leaves
+        std::erase_if(after, [](const auto& entry) { return entry.first.starts_with("Library/Application Support/"); });
+        EXPECT_EQ(after, before);
+        EXPECT_NE(run("/bin/sh", {"-c", "kill -0 $(cat \"$0\")", tool.native() + ".pid"}).status, 0) << "the helper outlived the run";
+    }
 }
 
 }  // namespace
