@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Shows the installer's four dialogs on a virtual display, as a user meets
-# them with the demo product, and saves a picture of each under docs/dialogs/:
-# the confirmation, the closing dialog, the refusal while DaVinci Resolve runs,
-# and the failure dialog of a damaged payload.
+# Shows the installer's dialogs on a virtual display, as a user meets them
+# with the demo product, and saves a picture of each under docs/dialogs/: the
+# confirmation, the progress window, the closing dialog, the refusal while
+# DaVinci Resolve runs, and the failure dialog of a damaged payload.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
@@ -18,12 +18,14 @@ trap cleanup EXIT
 for _ in $(seq 50); do xdpyinfo -display "$display" >/dev/null 2>&1 && break; sleep 0.1; done
 export DISPLAY=$display
 
-# Waits for the dialog titled $1, saves it as $2 and presses its first button.
+# Waits for the dialog titled $1, saves it as $2 and presses its first button
+# (or, with a third argument "look", leaves it be).
 shoot() {
   local window
   window=$(timeout 30 xdotool search --sync --onlyvisible --name "^$1\$" | head -1)
   sleep 0.7
   import -window "$window" "$out/$2.png"
+  [ "${3:-}" = look ] && return
   xdotool windowfocus --sync "$window" 2>/dev/null
   xdotool key Return
 }
@@ -33,9 +35,16 @@ run_installer() {  # bundle, home
   HOME=$2 TMPDIR=$work/tmp "$1/Contents/MacOS/Installer" &
 }
 
-# A whole installation of the colour-script demo.
-run_installer "$build/demo/Huecraft.app" "$work/home"
+# A whole installation of the colour-script demo, its unpacking slowed down
+# so that the progress window shows.
+cp -a "$build/demo/Huecraft.app" "$work/Huecraft.app"
+helpers=$work/Huecraft.app/Contents/Helpers
+mv "$helpers/ditto" "$helpers/ditto.real"
+printf '#!/bin/sh\nsleep 3\nexec "$0.real" "$@"\n' > "$helpers/ditto"
+chmod +x "$helpers/ditto"
+run_installer "$work/Huecraft.app" "$work/home"
 shoot "Huecraft Vireo 1.2.0b2 installieren" confirmation
+shoot "Huecraft Vireo" progress look
 shoot "Huecraft Vireo ist installiert" closing
 wait $!
 
