@@ -17,6 +17,7 @@
 #include <nlohmann/json.hpp>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <regex>
 
@@ -137,11 +138,11 @@ void makeBundle(const json& run, const fs::path& bundle, Vars& vars)
 }
 
 // The table's places in a sandbox `temp`, with the shorthands "{failed}", "{xFF}" (a byte no UTF-8 text holds) and
-// "{source}" (the source tree, for data files).
+// "{source}" (the source tree, for data files), "{uid}" (the user's id) and "{failureTitle}".
 Vars placesIn(const TempDir& temp)
 {
     Vars vars{{"sandbox", fs::canonical(temp.path())}, {"failed", std::string(messages::failurePrefix)}, {"xFF", "\xFF"},
-              {"source", sourceDir()}};
+              {"source", sourceDir()}, {"uid", std::to_string(::getuid())}, {"failureTitle", std::string(messages::failureTitle)}};
     for (const auto& [name, value] : table["places"].items()) vars[name] = expand(value, vars);
     return vars;
 }
@@ -190,7 +191,18 @@ void check(const json& run)
     const std::string program = run.value("program", "{program}");
     const json arguments = expandAll(run.value("args", table["arguments"].value(program, json())), vars);
     const json& given = run["expect"];
-    const Run result = kb::test::run(expand(program, vars), arguments, options);
+    Run result;
+    if (run.contains("answers")) {  // without arguments, on a display: the failure dialog's text as its line
+        options.env["KESTRELBAY_DIALOG_LOG"] = (temp / "log").native();
+        result = runOnDisplay(expand(program, vars), expandAll(run["answers"], vars), options);
+        std::smatch failure;
+        const std::string log = readText(temp / "log");
+        fs::remove(temp / "log");
+        if (std::regex_search(log, failure, std::regex("title: " + std::string(messages::failureTitle) + "\n(label: .*\n){2}")))
+            result.err += messages::failurePrefix.data() + failure[0].str().substr(failure[0].str().rfind("label: ") + 7);
+    } else {
+        result = kb::test::run(expand(program, vars), arguments, options);
+    }
     const json expect = given.is_object() ? given
                         : given == "verified" ? json{{"out", table["verified"]}} : json{{"err", line(given)}};
     const std::string out = expand(expect.value("out", ""), vars), err = expand(expect.value("err", ""), vars);
