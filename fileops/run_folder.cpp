@@ -168,7 +168,7 @@ void RunFolder::recordScratchItem(const Path& item)
     writeRecord();
 }
 
-void RunFolder::sweepAbandonedRuns() noexcept
+void RunFolder::sweepAbandonedRuns()
 {
     try {
         for (const DirectoryEntry& entry : fm->contentsOfDirectory(temporary_)) {

@@ -39,8 +39,10 @@ public:
     // Removes what earlier runs in the same temporary folder left when they
     // were killed: their folders and, where they changed the same home as
     // this run, their recorded scratch items. A run that still lives holds
-    // its lock and is left alone; an item that resists is passed over.
-    void sweepAbandonedRuns() noexcept;
+    // its lock and is left alone; an item that resists is passed over, as is
+    // any failure: a sweep never decides a run's outcome (but a noted signal
+    // still ends it).
+    void sweepAbandonedRuns();
 
 private:
     void writeRecord();
