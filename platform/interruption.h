@@ -9,7 +9,9 @@
 // noted (SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGUSR1, SIGALRM, the real-time
 // ones, ...). Those that report a fault of the program itself (SIGSEGV,
 // SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTRAP, SIGSYS) are noted only when
-// another process sent them; the program's own fault ends it as before.
+// another process sent them; the program's own fault ends it as before. So is
+// SIGPIPE: the system's own, for a write into a pipe nobody reads, leaves the
+// write to fail with EPIPE.
 // SIGXFSZ is ignored meanwhile, so a write beyond the file-size limit fails
 // with EFBIG and the ordinary failure path runs.
 

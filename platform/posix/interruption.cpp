@@ -24,12 +24,14 @@ constexpr int userRequest = -1;
 constexpr std::array<int, 7> faults = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTRAP, SIGSYS};
 
 // Every signal whose default is to end the process and that can be caught,
-// then SIGCHLD, which only wakes a wait. SIGPIPE is ignored for good
-// (ignoreBrokenPipes) and SIGXFSZ while the handling lives.
+// then SIGCHLD, which only wakes a wait. SIGXFSZ is ignored while the
+// handling lives. SIGPIPE is the system's answer to writing into a pipe
+// nobody reads, which stays an ordinary write error (ignoreBrokenPipes); only
+// when another process sends it does it end the run.
 std::vector<int> handledSignals()
 {
     std::vector<int> signals = {SIGHUP, SIGINT,    SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2,
-                                SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU};
+                                SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGPIPE};
     signals.insert(signals.end(), faults.begin(), faults.end());
 #ifdef __linux__
     signals.insert(signals.end(), {SIGIO, SIGPWR, SIGSTKFLT});
@@ -73,8 +75,11 @@ void onSignal(int signal, siginfo_t* info, void*)
 {
     const int savedErrno = errno;
     const bool fault = std::find(faults.begin(), faults.end(), signal) != faults.end();
-    const bool sentByAnother = info && (info->si_code == SI_USER || info->si_code == SI_QUEUE) && info->si_pid != ::getpid();
-    if (fault && !sentByAnother) {
+    const bool sentByAnother = info && (info->si_code == SI_USER || info->si_code == SI_QUEUE) && info->si_pid != 0
+                               && info->si_pid != ::getpid();
+    if (signal == SIGPIPE && !sentByAnother) {
+        // A write into a pipe nobody reads: the write fails with EPIPE.
+    } else if (fault && !sentByAnother) {
         // The program's own fault, or its abort(): the handling it had before
         // takes it, as the faulting instruction runs again or abort() raises
         // the signal again.
@@ -116,7 +121,7 @@ InterruptionHandling::InterruptionHandling()
     for (std::size_t i = 0; i < handled.size(); ++i) {
         const int signal = handled[i];
         ::sigaction(signal, nullptr, &previous[i]);
-        replaced[i] = signal == SIGCHLD || previous[i].sa_handler != SIG_IGN;
+        replaced[i] = signal == SIGCHLD || signal == SIGPIPE || previous[i].sa_handler != SIG_IGN;
         action.sa_flags = SA_SIGINFO | SA_RESTART | (signal == SIGCHLD ? SA_NOCLDSTOP : 0);
         if (replaced[i]) ::sigaction(signal, &action, nullptr);
     }

@@ -386,7 +386,7 @@ TEST(HostileDoc, IsWrittenFromTheTable)
         for (const json& run : runsOf(row)) {
             const json& expect = run["expect"];
             runs[std::to_string(runs.size())] =
-                expect.is_string() ? "**" + std::regex_replace(std::string(expect), std::regex(":"), " ") + "**"
+                expect.is_string() ? "**" + std::regex_replace(std::string(expect), std::regex(":"), " ", std::regex_constants::format_first_only) + "**"
                 : expect.contains("out") ? "**installed**" : "`" + expect.value("err", "") + "`";
         }
         const std::string seen = expand(row.value("sees", "{1}"), runs), name = row["name"];
