@@ -27,8 +27,8 @@ const char* const interrupt = R"(if [ -n "$X" ]; then Xvfb -displayfd 3 3>"$W.x"
 TEST(Interruption, EndsTheRunAsAFailureWithEverythingPutBackAndNoHelperLeft)
 {
     // The helper that waits (ditto as it unpacks, launchctl as it sets the search path) and the signal: any that ends a
-    // process by default (40 is a real-time one; SEGV and PIPE count when another process sends them). launchctl's run has no
-    // arguments: it confirms its dialog, replaces the old plug-in and loads its agent into launchd first.
+    // process by default (40 is a real-time one; SEGV and PIPE count when another process sends them). launchctl's
+    // run has no arguments: it confirms its dialog, replaces the old plug-in and loads its agent into launchd first.
     for (const auto& [helper, signal] : std::vector<std::pair<std::string, std::string>>{
              {"ditto", "TERM"}, {"ditto", "INT"}, {"ditto", "HUP"}, {"ditto", "QUIT"}, {"ditto", "USR2"},
              {"ditto", "SEGV"}, {"ditto", "PIPE"}, {"ditto", "40"}, {"launchctl", "TERM"}, {"launchctl", "ALRM"}}) {
