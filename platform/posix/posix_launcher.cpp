@@ -41,9 +41,10 @@ private:
 // The child starts in a process group of its own, so that ending it ends
 // whatever it started too, and a terminal's Ctrl-C reaches the installer
 // alone, which then ends the child itself. It gets the default handling of
-// SIGPIPE back, which the installer ignores. Where the system can (Apple's),
-// it inherits no descriptor but the three its file actions set up, not even
-// one that a library opened without close-on-exec.
+// SIGPIPE back, which the installer ignores. It inherits no descriptor but
+// the three its file actions set up, not even one that a library opened
+// without close-on-exec: Apple's systems close the rest with a spawn flag,
+// glibc with a file action.
 class SpawnAttributes {
 public:
     SpawnAttributes()
@@ -97,6 +98,11 @@ LaunchResult PosixLauncher::run(const std::filesystem::path& executable, const s
     ::posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     ::posix_spawn_file_actions_adddup2(actions.get(), writeEnd.get(), STDOUT_FILENO);
     ::posix_spawn_file_actions_adddup2(actions.get(), writeEnd.get(), STDERR_FILENO);
+#ifdef __GLIBC__
+#if __GLIBC_PREREQ(2, 34)
+    ::posix_spawn_file_actions_addclosefrom_np(actions.get(), STDERR_FILENO + 1);
+#endif
+#endif
     SpawnAttributes attributes;
 
     std::vector<char*> argv;

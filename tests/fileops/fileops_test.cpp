@@ -43,17 +43,19 @@ TEST_F(Fileops, ProcessRunsToolsWithoutAShellAndCollectsBothStreams)
         {{"-c", "printf %s \"$1|$KB_PROBE|$(pwd)\"", "x", "a b;*"}, 0, "a b;*|probe|" + fs::current_path().native()},
         {{"-c", "(sleep 1; echo später) & echo sofort"}, 0, "sofort\nspäter\n"},
         {{"-c", "readlink /proc/self/fd/0; timeout 5 cat; echo $?"}, 0, "/dev/null\n0\n"},  // not the installer's input
+        {{"-c", "ls /proc/self/fd"}, 0, "0\n1\n2\n3\n"},  // its three and the one ls reads: none of the installer's
     };
     ScopedEnv probe("KB_PROBE", "probe");
     int input[2], saved = ::dup(STDIN_FILENO);  // the installer's input: a pipe that stays open, as a terminal does
     ASSERT_TRUE(::pipe2(input, O_CLOEXEC) == 0 && ::dup2(input[0], STDIN_FILENO) == STDIN_FILENO);
+    const int leaky = ::open("/dev/null", O_RDONLY);  // as a library may open one, without close-on-exec
     for (const Case& c : cases) {
         SCOPED_TRACE(c.script.at(1));
         const ProcessResult result = process("/bin/sh", c.script, false);
         EXPECT_EQ(result.status, c.status);
         EXPECT_TRUE(result.output == c.output) << result.output.substr(0, 200);
     }
-    for (int fd : {input[0], input[1]}) ::close(fd);
+    for (int fd : {input[0], input[1], leaky}) ::close(fd);
     ::dup2(saved, STDIN_FILENO), ::close(saved);
     try {
         process("/bin/sh", {"-c", "echo nein; exit 4"});
