@@ -30,7 +30,9 @@
 #   over <= 1.2 x (b) + rm + cp over, installer peak < 64 MiB.
 # It also times kb::sha256 against `openssl speed -evp sha256` (goal >= 0.8 x),
 # measures how long the interactive run of the large payload goes at most
-# without serving its window's events (goal < 100 ms, on a virtual display),
+# without serving its window's events (goal < 100 ms, on a virtual display)
+# and how soon its Abbrechen, pressed halfway through, ends it with the home
+# as it was (goal < 1 s to the failure dialog),
 # and runs the installer once on a payload ten times the large one (10 GiB in
 # sparse, mostly empty files, deflated) to show that its memory stays flat.
 #
@@ -68,7 +70,7 @@ while [ $# -gt 0 ]; do
         --no-tenfold) tenfold=0; shift ;;
         --in-place) in_place=1; shift ;;
         --keep) keep=1; in_place=1; shift ;;
-        -h|--help) sed -n '2,51p' "$0"; exit 0 ;;
+        -h|--help) sed -n '2,55p' "$0"; exit 0 ;;
         *) echo "install-bench: unknown argument $1" >&2; exit 2 ;;
     esac
 done
@@ -299,27 +301,37 @@ for run in $(seq 1 "$runs"); do
 done
 
 # --- answering while it works -----------------------------------------------
-# The run without arguments of the large stored payload, on a virtual display
-# of its own, confirmed and closed by xdotool: the longest time its window
-# thread went without serving the toolkit's events while the worker digested,
-# unpacked, checked and copied 1 GiB (KESTRELBAY_EVENT_GAP_LOG, written as
-# the progress window's watch ends).
+# Both steps below run the installer without arguments, as a double-click
+# does, on a virtual display of their own, driven by xdotool.
+start_display() {  # sets xvfb and display
+    local fd="$work/display"
+    rm -f "$fd"
+    Xvfb -displayfd 3 3>"$fd" 2>/dev/null &
+    xvfb=$!
+    for _ in $(seq 100); do [ -s "$fd" ] && break; sleep 0.1; done
+    display=":$(cat "$fd")"
+}
+press_return_on() {  # press_return_on <window title>
+    local window
+    window=$(DISPLAY=$display timeout 300 xdotool search --sync --onlyvisible --name "^$1\$" | head -n1)
+    sleep 0.3
+    DISPLAY=$display xdotool windowfocus --sync "$window" key Return
+}
+
+# The run of the large stored payload, confirmed and closed: the longest time
+# its window thread went without serving the toolkit's events while the
+# worker digested, unpacked, checked and copied 1 GiB
+# (KESTRELBAY_EVENT_GAP_LOG, written as the progress window's watch ends).
 answering() {
-    local app="$work/bundles/large-store.app" home="$work/home-window" fd="$work/display"
+    local app="$work/bundles/large-store.app" home="$work/home-window"
     rm -rf "$home" "$work/gaps"
     mkdir -p "$home"
-    Xvfb -displayfd 3 3>"$fd" 2>/dev/null &
-    local xvfb=$!
-    for _ in $(seq 100); do [ -s "$fd" ] && break; sleep 0.1; done
-    local display=":$(cat "$fd")"
-    DISPLAY=$display HOME=$home TMPDIR="$work/tmp" KESTRELBAY_EVENT_GAP_LOG="$work/gaps"         "$app/Contents/MacOS/Installer" &
+    start_display
+    DISPLAY=$display HOME=$home TMPDIR="$work/tmp" KESTRELBAY_EVENT_GAP_LOG="$work/gaps" \
+        "$app/Contents/MacOS/Installer" &
     local run=$!
-    for title in "Bench large 1 installieren" "Bench large ist installiert"; do
-        local window
-        window=$(DISPLAY=$display timeout 300 xdotool search --sync --onlyvisible --name "^$title\$" | head -n1)
-        sleep 0.3
-        DISPLAY=$display xdotool windowfocus --sync "$window" key Return
-    done
+    press_return_on "Bench large 1 installieren"
+    press_return_on "Bench large ist installiert"
     wait "$run"
     kill "$xvfb"
     rm -rf "$home"
@@ -328,6 +340,52 @@ answering() {
 gap_ms=$(answering)
 answering_line="answering: the interactive run of large-store served its window's events at least every $gap_ms ms (goal < 100 ms)"
 echo "$answering_line"
+
+# --- stopping it half-way -----------------------------------------------------
+# The same run over an earlier installation, stopped with the progress
+# window's Abbrechen halfway through the median time of an installation over
+# an earlier one: how long from the key to the failure dialog (looked for
+# every 20 ms), and whether the home is as it was but for the backup folder
+# that a stopped run leaves, with nothing left in the temporary folder.
+home_state() {  # every path, mode, size, link target and file digest below $1, but the backups
+    (cd "$1" && find . -path '*/Installer-Backups' -prune -o -printf '%p %M %s %l\n' | sort &&
+        find . -path '*/Installer-Backups' -prune -o -type f -print0 | sort -z | xargs -0 sha256sum)
+}
+stopping() {
+    local app="$work/bundles/large-store.app" home="$work/home-window" half
+    half=$(awk -F'\t' '$1 == "large-store" && $2 == "over" { print $4 }' "$results" | sort -n |
+        awk '{ t[NR] = $1 } END { print t[int((NR + 1) / 2)] / 2 }')
+    new_home "$home"
+    TMPDIR="$work/tmp" "$app/Contents/MacOS/Installer" --test-home "$home" >/dev/null
+    home_state "$home" >"$work/home-before"
+    start_display
+    DISPLAY=$display HOME=$home TMPDIR="$work/tmp" "$app/Contents/MacOS/Installer" &
+    local run=$! status=0 pressed found
+    press_return_on "Bench large 1 installieren"
+    sleep "$half"
+    press_return_on "Bench large"
+    pressed=$(date +%s%N)
+    for _ in $(seq 1500); do
+        DISPLAY=$display xdotool search --onlyvisible --name "^Installation abgebrochen\$" >/dev/null && break
+        sleep 0.02
+    done
+    found=$(date +%s%N)
+    if [ $((found - pressed)) -lt 30000000000 ]; then
+        press_return_on "Installation abgebrochen"
+    else
+        kill "$run"  # the run did not stop: its closing dialog waits
+    fi
+    wait "$run" || status=$?
+    kill "$xvfb"
+    local home_now="the home as it was" temporary="the temporary folder empty"
+    home_state "$home" | cmp -s - "$work/home-before" || home_now="THE HOME CHANGED"
+    [ -z "$(ls -A "$work/tmp")" ] || temporary="SOMETHING LEFT IN THE TEMPORARY FOLDER"
+    rm -rf "$home"
+    echo "stopping: Abbrechen ${half} s into the run of large-store over an earlier installation: the failure dialog" \
+        "after $(((found - pressed) / 1000000)) ms (goal < 1000 ms), exit $status, $home_now, $temporary"
+}
+stopping_line=$(stopping)
+echo "$stopping_line"
 
 # --- ten times the large payload ----------------------------------------------
 if [ "$tenfold" -eq 1 ]; then
@@ -366,7 +424,7 @@ PY
 fi
 
 # --- report -----------------------------------------------------------------
-python3 - "$results" "$digest_line" "$(uptime | sed 's/.*load/load/')" "$answering_line" <<'PY'
+python3 - "$results" "$digest_line" "$(uptime | sed 's/.*load/load/')" "$answering_line" "$stopping_line" <<'PY'
 import collections, statistics, sys
 rows = collections.defaultdict(lambda: collections.defaultdict(list))
 for line in open(sys.argv[1]):
@@ -424,6 +482,7 @@ for case in cases:
 print()
 print(sys.argv[2])
 print(sys.argv[4])
+print(sys.argv[5])
 print("medians of %d interleaved runs each (tenfold: one run); %s at the end" %
       (len(rows["large-store"]["verify"]), sys.argv[3]))
 print("goals missed: %d (digest goal judged above)" % failed)
