@@ -2,12 +2,12 @@
 
 #include "core/install_error.h"
 #include "core/messages.h"
+#include "core/paths.h"
 #include "core/unicode.h"
 #include "fileops/file_helpers.h"
 #include "fileops/process.h"
 #include "payload/link_rule.h"
 #include "payload/manifest.h"
-#include "core/paths.h"
 #include "payload/sha256.h"
 #include "platform/file_manager.h"
 #include "platform/resource.h"

@@ -2,8 +2,7 @@
 
 #include "core/install_error.h"
 #include "core/messages.h"
-#include "core/install_error.h"
-#include "core/messages.h"
+#include "core/property_list.h"
 #include "core/property_list_limits.h"
 #include "core/unicode.h"
 #include "fileops/file_helpers.h"
@@ -11,37 +10,17 @@
 #include "platform/interruption.h"
 #include "platform/system_tools.h"
 
-#include <plist/plist.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
-#include <memory>
 #include <stdexcept>
 
 namespace kb {
 
-namespace {
-
-struct PlistFree {
-    void operator()(plist_t node) const { plist_free(node); }
-};
-using PlistPtr = std::unique_ptr<std::remove_pointer_t<plist_t>, PlistFree>;
-
-std::optional<std::string> stringValue(plist_t node)
-{
-    if (node == nullptr || plist_get_node_type(node) != PLIST_STRING) return std::nullopt;
-    std::uint64_t length = 0;
-    const char* text = plist_get_string_ptr(node, &length);
-    if (text == nullptr) return std::nullopt;
-    return std::string(text, static_cast<std::size_t>(length));
-}
-
-}  // namespace
-
 std::string launchAgentPropertyList(const std::string& label, const std::string& searchPathValue)
 {
-    PlistPtr agent(plist_new_dict());
+    PropertyList agent(plist_new_dict());
     plist_dict_set_item(agent.get(), "Label", plist_new_string(label.c_str()));
     plist_t arguments = plist_new_array();
     for (const char* argument : {"/bin/launchctl", "setenv", "OFX_PLUGIN_PATH"}) {
@@ -51,32 +30,18 @@ std::string launchAgentPropertyList(const std::string& label, const std::string&
     plist_dict_set_item(agent.get(), "ProgramArguments", arguments);
     plist_dict_set_item(agent.get(), "RunAtLoad", plist_new_bool(1));
 
-    char* xml = nullptr;
-    std::uint32_t length = 0;
-    plist_to_xml(agent.get(), &xml, &length);
-    if (xml == nullptr) throw std::runtime_error("The launch agent's property list could not be written as XML.");
-    std::string bytes(xml, length);
-    plist_to_xml_free(xml);
-    return bytes;
+    std::optional<std::string> bytes = xmlText(agent.get());
+    if (!bytes) throw std::runtime_error("The launch agent's property list could not be written as XML.");
+    return *std::move(bytes);
 }
 
 std::optional<std::string> agentSearchPath(std::string_view propertyList)
 {
-    // Too large or too deep for libplist to be given safely: not an agent.
-    if (!withinPropertyListLimits(propertyList)) return std::nullopt;
-    // libplist would cut the text short at the NUL, dropping what follows.
+    // Too large or too deep for libplist to be given safely, or no dictionary: not an agent.
+    const PropertyList root = readDictionary(propertyList);
+    if (!root) return std::nullopt;
+    // libplist cut a text short at a NUL, dropping what follows.
     if (textHoldsNul(propertyList)) throw InstallError(messages::searchPathUnreadable);
-    // Binary or XML, as plist_from_memory tells them apart; these two calls
-    // read alike in every libplist, while plist_from_memory gained an argument.
-    plist_t parsed = nullptr;
-    const auto size = static_cast<std::uint32_t>(propertyList.size());
-    if (propertyList.starts_with("bplist00")) {
-        plist_from_bin(propertyList.data(), size, &parsed);
-    } else {
-        plist_from_xml(propertyList.data(), size, &parsed);
-    }
-    PlistPtr root(parsed);
-    if (!root || plist_get_node_type(root.get()) != PLIST_DICT) return std::nullopt;
     plist_t arguments = plist_dict_get_item(root.get(), "ProgramArguments");
     if (arguments == nullptr || plist_get_node_type(arguments) != PLIST_ARRAY) return std::nullopt;
     std::uint32_t count = plist_array_get_size(arguments);

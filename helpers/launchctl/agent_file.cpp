@@ -1,32 +1,13 @@
 #include "helpers/launchctl/agent_file.h"
 
+#include "core/property_list.h"
 #include "core/property_list_limits.h"
 #include "platform/file_manager.h"
 
-#include <plist/plist.h>
-
 #include <cstdint>
 #include <exception>
-#include <memory>
 
 namespace kb::launchctl {
-
-namespace {
-
-struct PlistFree {
-    void operator()(plist_t node) const { plist_free(node); }
-};
-
-std::optional<std::string> text(plist_t node)
-{
-    if (node == nullptr || plist_get_node_type(node) != PLIST_STRING) return std::nullopt;
-    std::uint64_t length = 0;
-    const char* value = plist_get_string_ptr(node, &length);
-    if (value == nullptr) return std::nullopt;
-    return std::string(value, static_cast<std::size_t>(length));
-}
-
-}  // namespace
 
 std::optional<Agent> readAgent(const std::filesystem::path& file)
 {
@@ -38,29 +19,25 @@ std::optional<Agent> readAgent(const std::filesystem::path& file)
     } catch (const std::exception&) {
         return std::nullopt;
     }
-    if (!withinPropertyListLimits(bytes)) return std::nullopt;
-
-    plist_t parsed = nullptr;
-    plist_from_memory(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &parsed);
-    std::unique_ptr<std::remove_pointer_t<plist_t>, PlistFree> root(parsed);
-    if (!root || plist_get_node_type(root.get()) != PLIST_DICT) return std::nullopt;
+    const PropertyList root = readDictionary(bytes);
+    if (!root) return std::nullopt;
 
     Agent agent;
-    std::optional<std::string> label = text(plist_dict_get_item(root.get(), "Label"));
+    std::optional<std::string> label = stringValue(plist_dict_get_item(root.get(), "Label"));
     if (!label || label->empty()) return std::nullopt;
     agent.label = *label;
 
     if (plist_t arguments = plist_dict_get_item(root.get(), "ProgramArguments")) {
         if (plist_get_node_type(arguments) != PLIST_ARRAY) return std::nullopt;
         for (std::uint32_t i = 0; i < plist_array_get_size(arguments); ++i) {
-            std::optional<std::string> argument = text(plist_array_get_item(arguments, i));
+            std::optional<std::string> argument = stringValue(plist_array_get_item(arguments, i));
             if (!argument) return std::nullopt;
             agent.programArguments.push_back(*argument);
         }
     }
     // "Program", when given, names what runs; the arguments are then only its argv.
     if (plist_t program = plist_dict_get_item(root.get(), "Program")) {
-        std::optional<std::string> path = text(program);
+        std::optional<std::string> path = stringValue(program);
         if (!path) return std::nullopt;
         agent.program = *path;
     } else if (!agent.programArguments.empty()) {

@@ -1,7 +1,7 @@
 #include "tools/bundle/payload_tree.h"
 
-#include "payload/link_rule.h"
 #include "core/paths.h"
+#include "payload/link_rule.h"
 #include "tools/bundle/text_file.h"
 
 #include <sys/stat.h>
