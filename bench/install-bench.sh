@@ -312,8 +312,14 @@ start_display() {  # sets xvfb and display
     display=":$(cat "$fd")"
 }
 press_return_on() {  # press_return_on <window title>
-    local window
-    window=$(DISPLAY=$display timeout 300 xdotool search --sync --onlyvisible --name "^$1\$" | head -n1)
+    # Looks every 0.1 s for up to 300 s, and again when xdotool fails, as it
+    # does when another window goes away while it searches.
+    local window=
+    for _ in $(seq 3000); do
+        window=$(DISPLAY=$display xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n1) || true
+        [ -n "$window" ] && break
+        sleep 0.1
+    done
     sleep 0.3
     DISPLAY=$display xdotool windowfocus --sync "$window" key Return
 }
@@ -366,7 +372,7 @@ stopping() {
     press_return_on "Bench large"
     pressed=$(date +%s%N)
     for _ in $(seq 1500); do
-        DISPLAY=$display xdotool search --onlyvisible --name "^Installation abgebrochen\$" >/dev/null && break
+        DISPLAY=$display xdotool search --onlyvisible --name "^Installation abgebrochen\$" >/dev/null 2>&1 && break
         sleep 0.02
     done
     found=$(date +%s%N)

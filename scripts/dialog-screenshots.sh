@@ -21,8 +21,14 @@ export DISPLAY=$display
 # Waits for the dialog titled $1, saves it as $2 and presses its first button
 # (or, with a third argument "look", leaves it be).
 shoot() {
-  local window
-  window=$(timeout 30 xdotool search --sync --onlyvisible --name "^$1\$" | head -1)
+  # Looks every 0.1 s for up to 30 s, and again when xdotool fails, as it
+  # does when another window goes away while it searches.
+  local window=
+  for _ in $(seq 300); do
+    window=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -1) || true
+    [ -n "$window" ] && break
+    sleep 0.1
+  done
   sleep 0.7
   import -window "$window" "$out/$2.png"
   [ "${3:-}" = look ] && return

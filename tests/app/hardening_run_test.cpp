@@ -15,14 +15,13 @@ std::string line(std::string_view failure) { return std::string(messages::failur
 // Starts "$0 $A" with every signal handled by default (a shell's job would ignore SIGINT), on an X server of its
 // own that confirms the dialog titled X when X is set; once the waiting helper wrote its id to W, sends signal S.
 // Exits with the run's status, after saying so when the run waited for the helper or the helper outlived it.
-const char* const interrupt = R"(if [ -n "$X" ]; then Xvfb -displayfd 3 3>"$W.x" 2>/dev/null & x=$!
+const std::string interrupt = windowFinder + std::string(R"(if [ -n "$X" ]; then Xvfb -displayfd 3 3>"$W.x" 2>/dev/null & x=$!
     for i in $(seq 100); do [ -s "$W.x" ] && break; sleep 0.1; done; export DISPLAY=:$(cat "$W.x"); fi
-    env --default-signal "$0" $A & p=$!; [ -z "$X" ] || xdotool windowfocus --sync \
-        $(timeout 20 xdotool search --sync --onlyvisible --name "^$X\$" | head -n1) key Return 2>/dev/null
+    env --default-signal "$0" $A & p=$!; [ -z "$X" ] || xdotool windowfocus --sync $(window "$X" 20) key Return 2>/dev/null
     for i in $(seq 400); do [ -s "$W" ] && break; sleep 0.05; done
     t=$(date +%s); kill -$S $p; wait $p; s=$?; [ -z "$X" ] || kill $x
     [ $(($(date +%s) - t)) -lt 20 ] || echo "the run waited for its helper" >&2
-    kill -0 $(cat "$W") 2>/dev/null && echo "a helper outlived the run" >&2; exit $s)";
+    kill -0 $(cat "$W") 2>/dev/null && echo "a helper outlived the run" >&2; exit $s)");
 
 TEST(Interruption, EndsTheRunAsAFailureWithEverythingPutBackAndNoHelperLeft)
 {

@@ -19,13 +19,13 @@ Run clickedThrough(const TempDir& dir, const std::string& program, const std::st
 {
     writeFile(dir / "conf", "GNUSTEP_USER_DEFAULTS_DIR=" + dir.path().native() + "\nGNUSTEP_USER_DIR_LIBRARY="
                                 + dir.path().native() + "\n");
-    std::vector<std::string> shell{"-c", R"sh(f=$KESTRELBAY_DIALOG_LOG.x; Xvfb -displayfd 3 3>"$f" 2>/dev/null & x=$!
+    std::vector<std::string> shell{"-c", windowFinder + std::string(R"sh(f=$KESTRELBAY_DIALOG_LOG.x; Xvfb -displayfd 3 3>"$f" 2>/dev/null & x=$!
         for i in $(seq 100); do [ -s "$f" ] && break; sleep 0.1; done; export DISPLAY=:$(cat "$f"); rm "$f"
         timeout -s KILL 15 "$0" "$@" 2>/dev/null & a=$!
-        w=$(timeout 10 xdotool search --sync --onlyvisible --name "^$WINDOW\$" | head -n1)
+        w=$(window "$WINDOW" 10)
         while kill -0 $a 2>/dev/null; do eval "$(xdotool getwindowgeometry --shell "$w" 2>/dev/null)"
             xdotool mousemove $((X + WIDTH - FROM_RIGHT)) $((Y + HEIGHT - 20)) click 1; sleep 0.2; done
-        wait $a; status=$?; kill $x; exit $status)sh", buildDir() / "test-programs" / program};
+        wait $a; status=$?; kill $x; exit $status)sh"), buildDir() / "test-programs" / program};
     shell.insert(shell.end(), arguments.begin(), arguments.end());
     return run("/bin/sh", shell, {.env = {{"KESTRELBAY_DIALOG_LOG", (dir / "log").native()},
         {"GNUSTEP_CONFIG_FILE", (dir / "conf").native()}, {"WINDOW", window}, {"FROM_RIGHT", std::to_string(fromRight)}}});

@@ -38,16 +38,16 @@ TEST(ProgressWindow, ShownAfterHalfASecondAndAnsweredWhileTheWorkCanBeCancelled)
     for (const Row& row : rows) {
         SCOPED_TRACE(row.steps[0]);
         TempDir dir;
-        std::vector<std::string> arguments{"-c", R"sh(f=$KESTRELBAY_DIALOG_LOG.x; Xvfb -displayfd 3 3>"$f" 2>/dev/null &
+        std::vector<std::string> arguments{"-c", windowFinder + std::string(R"sh(f=$KESTRELBAY_DIALOG_LOG.x; Xvfb -displayfd 3 3>"$f" 2>/dev/null &
             x=$!; for i in $(seq 100); do [ -s "$f" ] && break; sleep 0.1; done; export DISPLAY=:$(cat "$f"); rm "$f"
             t=$2; timeout 30 "$0" "$@" & p=$!; key() { xdotool windowfocus --sync $w key "$@"; }
             click() { eval "$(xdotool getwindowgeometry --shell $w)"; xdotool mousemove $((X + WIDTH - 40)) \
                 $((Y + HEIGHT - 30)) click 1; }
             # A second look, as xdotool fails when a window goes away while it searches.
-            visible() { xdotool search --onlyvisible --name "^$t\$" >/dev/null 2>&1; }
-            w=$(timeout 2 xdotool search --sync --onlyvisible --name "^$t\$" | head -n1); [ -z "$w" ] || eval "echo shown; $ACT"
+            visible() { window "$t" 0 >/dev/null; }
+            w=$(window "$t" 2); [ -z "$w" ] || eval "echo shown; $ACT"
             while visible || visible; do sleep 0.05; done; kill -0 $p 2>/dev/null && echo gone
-            wait $p; status=$?; kill $x; exit $status)sh", buildDir() / "test-programs/progress_watch", "--", "Installieren",
+            wait $p; status=$?; kill $x; exit $status)sh"), buildDir() / "test-programs/progress_watch", "--", "Installieren",
             "Abbrechen"};
         arguments.insert(arguments.end(), row.steps.begin(), row.steps.end());
         const auto ran = run("/bin/sh", arguments, {.env = {{"KESTRELBAY_DIALOG_LOG", (dir / "log").native()},

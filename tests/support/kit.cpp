@@ -173,13 +173,13 @@ Run run(const fs::path& program, const std::vector<std::string>& arguments, cons
 
 Run runOnDisplay(const fs::path& program, std::vector<std::string> titlesAndKeys, RunOptions options)
 {
-    titlesAndKeys.insert(titlesAndKeys.begin(), {"-c", R"(f=$KESTRELBAY_DIALOG_LOG.x
+    titlesAndKeys.insert(titlesAndKeys.begin(), {"-c", windowFinder + std::string(R"(f=$KESTRELBAY_DIALOG_LOG.x
         Xvfb -displayfd 3 3>"$f" 2>/dev/null & x=$!; for i in $(seq 100); do [ -s "$f" ] && break; sleep 0.1; done
         export DISPLAY=:$(cat "$f"); rm "$f"; timeout -k 5 30 $AS "$0" $ARGS & while [ $# -gt 0 ]; do
-            w=$(timeout 20 xdotool search --sync --onlyvisible --name "^$1\$" | head -n1)
-            [ -z "$p" ] || ! xdotool search --onlyvisible --name "^$p\$" >/dev/null || echo "$p: still shown" >&2
+            w=$(window "$1" 20)
+            [ -z "$p" ] || ! window "$p" 0 >/dev/null || echo "$p: still shown" >&2
             [ -n "$w" ] && sleep 0.2 && xdotool windowfocus --sync $w key --delay 150 $2 2>/dev/null || kill $!; p=$1; shift 2; done
-        wait $!; status=$?; kill $x; exit $status)", program.native()});
+        wait $!; status=$?; kill $x; exit $status)"), program.native()});
     options.env.insert({"XDG_RUNTIME_DIR", std::nullopt});
     return run("/bin/sh", titlesAndKeys, options);
 }

@@ -67,6 +67,14 @@ struct RunOptions {
 // Runs `program` with no standard input and waits for it.
 Run run(const fs::path& program, const std::vector<std::string>& arguments, const RunOptions& options = {});
 
+// For the shell scripts that drive windows: `window TITLE SECONDS` prints the id of a visible window titled exactly
+// TITLE as soon as one shows, looking every 0.1 s for at most about SECONDS (0: once), and fails when none does. It
+// looks again when xdotool fails, as xdotool does when another window goes away while it searches.
+inline constexpr const char* windowFinder = R"(window() { i=$(($2 * 10)); while
+    ! xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n1 | grep .; do
+        [ $i -gt 0 ] || return 1; i=$((i - 1)); sleep 0.1; done; }
+)";
+
 // Runs `program` on an X server of its own (Xvfb) with `options` (in its environment ARGS gives the arguments, AS a
 // command to run it as another user, and KESTRELBAY_DIALOG_LOG must name a file) and answers its dialogs in order:
 // each is waited for by its exact title, given a moment to settle, focused and given its keys; one that does not come
