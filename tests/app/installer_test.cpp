@@ -230,7 +230,7 @@ TEST(RealDialogs, TheProgressWindowWhileTheRunWorksAndItsAbbrechen)
         for (const char* folder : {"LaunchAgents", "Application Support"}) fs::create_directories(dir / "home/Library" / folder);
         run(tool, {"setenv", "OFX_PLUGIN_PATH", "/alt"}, {.env = {{"HOME", (dir / "home").native()}}});
         fs::rename(tool, tool.native() + ".real");
-        writeFile(tool, "#!/bin/sh\ncase $1 in --norsrc) sleep 1;; setenv) [ -e \"$0.pid\" ] || { echo $$ >\"$0.pid\"; exec sleep 30; };; esac\n"
+        writeFile(tool, "#!/bin/sh\ncase $1 in --norsrc) sleep 2;; setenv) [ -e \"$0.pid\" ] || { echo $$ >\"$0.pid\"; exec sleep 30; };; esac\n"
                         "exec \"$0.real\" \"$@\"\n", 0755);  // the first setenv waits: the one that loads the search path
         const Tree before = picture(dir / "home");
         const bool stop = c.key == "Return";
