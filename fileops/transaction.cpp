@@ -73,7 +73,7 @@ void Transaction::replace(const std::filesystem::path& source, const std::filesy
     const Path scratch = scratchBeside(destination);
     ScratchCleanup cleanup(scratch);
 
-    fm->copyItem(source, scratch);
+    fm->copyItem(source, scratch, {.copied = {}, .installed = true});
     if (mode) fm->setPermissions(scratch, *mode);
 
     Change change{destination, std::nullopt, std::nullopt};

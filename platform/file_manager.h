@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -50,6 +51,23 @@ public:
     virtual ~FileLock() = default;
 };
 
+// Paths below a folder reached from that folder alone, for as long as the
+// object lives (FileManager::confine).
+class Confinement {
+public:
+    virtual ~Confinement() = default;
+};
+
+// How copyItem copies.
+struct CopyOptions {
+    // Told of each piece of a file's bytes as it is copied, by its size.
+    std::function<void(std::uint64_t)> copied;
+    // The copy is an item being installed from the verified payload: a mark
+    // the system put on the source because it came from a download (macOS's
+    // quarantine) is not carried over. Every other attribute is.
+    bool installed = false;
+};
+
 class FileManager {
 public:
     virtual ~FileManager() = default;
@@ -61,7 +79,7 @@ public:
     virtual void setPermissions(const Path& path, unsigned mode) = 0;
     // Copies a file, link or whole tree; links are copied as links, contents,
     // mode bits and modification times are kept. Fails when `to` exists.
-    virtual void copyItem(const Path& from, const Path& to) = 0;
+    virtual void copyItem(const Path& from, const Path& to, const CopyOptions& options = {}) = 0;
     // Renames within one file system. Fails when `to` exists.
     virtual void moveItem(const Path& from, const Path& to) = 0;
     // Swaps two existing items on one file system in a single step: each
@@ -88,6 +106,18 @@ public:
     // changed. Nothing when someone else holds it; the hold ends with the
     // object, and with the process however it ends.
     virtual std::unique_ptr<FileLock> lockExclusively(const Path& path) = 0;
+
+    // Seals `root` (a folder, which may be reached through links) against
+    // whatever else changes on the disk, until the returned object ends: every
+    // path below it, by its text, is then reached from root's own folder, opened
+    // once now, folder by folder, each opened without following a link. A link
+    // on the way is followed where its text stays inside root (a relative
+    // one, or an absolute one that names root by its path or its real path);
+    // one that leads out, or a ".." above root, fails the operation with EXDEV
+    // at the moment it is used. The item a path names is treated as each
+    // operation says (attributes and removal never follow a final link).
+    // Confinements nest; the innermost whose root holds a path reaches it.
+    virtual std::unique_ptr<Confinement> confine(const Path& root) = 0;
 
     virtual Path homeDirectory() = 0;
     virtual Path temporaryDirectory() = 0;

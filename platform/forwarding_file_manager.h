@@ -45,10 +45,10 @@ public:
         before(FileOperation::setPermissions, path);
         target_.setPermissions(path, mode);
     }
-    void copyItem(const Path& from, const Path& to) override
+    void copyItem(const Path& from, const Path& to, const CopyOptions& options) override
     {
         before(FileOperation::copyItem, from);
-        target_.copyItem(from, to);
+        target_.copyItem(from, to, options);
     }
     void moveItem(const Path& from, const Path& to) override
     {
@@ -100,11 +100,12 @@ public:
         before(FileOperation::lockExclusively, path);
         return target_.lockExclusively(path);
     }
+    std::unique_ptr<Confinement> confine(const Path& root) override { return target_.confine(root); }
     Path homeDirectory() override { return target_.homeDirectory(); }
     Path temporaryDirectory() override { return target_.temporaryDirectory(); }
 
 protected:
-    // Called before every call but homeDirectory and temporaryDirectory is
+    // Called before every call but confine, homeDirectory and temporaryDirectory is
     // passed on, with the operation and the path it is about (the source of
     // a copy or move); it may throw to fail the call.
     virtual void before(FileOperation /*operation*/, const Path& /*path*/) {}

@@ -1,18 +1,29 @@
 #include "platform/system_error.h"
 
-#include <string>
-
 namespace kb {
 
-void throwSystemError(int error, std::string_view action, const std::filesystem::path& path)
+namespace {
+
+std::string describe(std::string_view action, const std::filesystem::path& path)
 {
-    // what() then reads: cannot open "/some/file": No such file or directory
     std::string what = "cannot ";
     what += action;
     what += " \"";
     what += path.native();
     what += '"';
-    throw std::system_error(error, std::generic_category(), what);
+    return what;
+}
+
+}  // namespace
+
+SystemError::SystemError(int error, std::string_view action, std::filesystem::path path)
+    : std::system_error(error, std::generic_category(), describe(action, path)), action_(action), path_(std::move(path))
+{
+}
+
+void throwSystemError(int error, std::string_view action, const std::filesystem::path& path)
+{
+    throw SystemError(error, action, path);
 }
 
 }  // namespace kb

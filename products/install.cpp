@@ -71,6 +71,10 @@ nlohmann::json install(Recipe& recipe, const Product& product, const std::filesy
     const std::filesystem::path applicationSupport = home / "Library/Application Support";
     const std::filesystem::path backupFolder = backupFolderIn(applicationSupport, product);
     if (testing) checkInsideTestHome(home, {backupFolder});
+    // From here on every change below the test folder is made from the test
+    // folder's own descriptor, so that a folder another program swaps for a
+    // link meanwhile leads nowhere outside.
+    const std::unique_ptr<Confinement> sealed = testing ? fm->confine(home) : nullptr;
     const std::unique_ptr<FileLock> lock = lockHome(home, testing);
     run.recordHome(home);
     run.sweepAbandonedRuns();

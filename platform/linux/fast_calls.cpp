@@ -7,32 +7,42 @@
 #include "platform/system_error.h"
 
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <stdio.h>  // renameat2
 #include <sys/random.h>
 #include <sys/sendfile.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <system_error>
 
 namespace kb::system_calls {
 
-void renameWithoutReplacing(const Path& from, const Path& to)
+void renameWithoutReplacing(const Item& from, const Item& to)
 {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return;
-    if (errno != EINVAL && errno != ENOSYS) throwErrno("move", from);
+    if (::renameat2(from.folder, from.name, to.folder, to.name, RENAME_NOREPLACE) == 0) return;
+    if (errno != EINVAL && errno != ENOSYS) throwErrno("move", from.path);
     renameAfterCheck(from, to);  // a file system without RENAME_NOREPLACE
 }
 
-void exchange(const Path& a, const Path& b)
+void exchange(const Item& a, const Item& b)
 {
-    if (::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE) == 0) return;
+    if (::renameat2(a.folder, a.name, b.folder, b.name, RENAME_EXCHANGE) == 0) return;
     // A kernel or file system without the swap (EINVAL for two siblings)
     // says so in the one way callers can recognise.
-    if (errno == EINVAL || errno == ENOSYS) throwSystemError(EOPNOTSUPP, "exchange", a);
-    throwErrno("exchange", a);
+    if (errno == EINVAL || errno == ENOSYS) throwSystemError(EOPNOTSUPP, "exchange", a.path);
+    throwErrno("exchange", a.path);
 }
 
-void copyBytes(int in, int out, const Path& from, const Path& to)
+int openBeneath(int root, const char* relative)
+{
+    open_how how{};
+    how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+    return static_cast<int>(::syscall(SYS_openat2, root, relative, &how, sizeof how));
+}
+
+void copyBytes(int in, int out, const Path& from, const Path& to, const std::function<void(std::uint64_t)>& done)
 {
     // copy_file_range keeps the bytes inside the kernel; sendfile is the
     // fall-back for file systems that refuse it. Pieces of 8 MiB let a noted
@@ -59,6 +69,7 @@ void copyBytes(int in, int out, const Path& from, const Path& to)
             throwSystemError(error, "write", to);
         }
         if (copied == 0) return;
+        if (done) done(static_cast<std::uint64_t>(copied));
     }
 }
 

@@ -20,7 +20,7 @@ std::array<timespec, 2> accessAndModificationTimes(const struct stat& st)
     return {st.st_atim, st.st_mtim};
 }
 
-void copyMetadata(int, int, const struct stat&)
+void copyMetadata(int, int, const struct stat&, bool)
 {
     // The installer's own items carry nothing beside their bytes and modes here.
 }

@@ -12,8 +12,9 @@
 #include <limits.h>
 #include <mach-o/dyld.h>
 #include <stdio.h>  // renameatx_np
-#include <sys/stat.h>
 #include <sys/random.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,42 +27,62 @@ namespace kb {
 
 namespace system_calls {
 
-void renameWithoutReplacing(const Path& from, const Path& to)
+void renameWithoutReplacing(const Item& from, const Item& to)
 {
-    if (::renameatx_np(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_EXCL) == 0) return;
-    if (errno != ENOTSUP && errno != EINVAL) throwErrno("move", from);
+    if (::renameatx_np(from.folder, from.name, to.folder, to.name, RENAME_EXCL) == 0) return;
+    if (errno != ENOTSUP && errno != EINVAL) throwErrno("move", from.path);
     renameAfterCheck(from, to);  // a file system without RENAME_EXCL
 }
 
-void exchange(const Path& a, const Path& b)
+void exchange(const Item& a, const Item& b)
 {
-    if (::renameatx_np(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_SWAP) == 0) return;
+    if (::renameatx_np(a.folder, a.name, b.folder, b.name, RENAME_SWAP) == 0) return;
     // A file system without the swap answers ENOTSUP, which on macOS is not
     // the EOPNOTSUPP callers recognise.
-    if (errno == ENOTSUP || errno == EINVAL) throwSystemError(EOPNOTSUPP, "exchange", a);
-    throwErrno("exchange", a);
+    if (errno == ENOTSUP || errno == EINVAL) throwSystemError(EOPNOTSUPP, "exchange", a.path);
+    throwErrno("exchange", a.path);
 }
 
-void copyBytes(int in, int out, const Path& from, const Path& to)
+int openBeneath(int, const char*)
+{
+    // No such call on macOS: every path is walked folder by folder.
+    errno = ENOSYS;
+    return -1;
+}
+
+void copyBytes(int in, int out, const Path& from, const Path& to, const std::function<void(std::uint64_t)>& copied)
 {
     // Both descriptors are freshly opened at their starts. fcopyfile says
     // only that it failed, not on which side; a failing disk is taken as the
     // reading side, anything else as the writing one. It copies a file in one
-    // call, so a noted signal ends the run after it.
+    // call, so a noted signal ends the run after it, and its bytes are told
+    // once it is done.
     checkInterruption();
-    if (::fcopyfile(in, out, nullptr, COPYFILE_DATA) == 0) return;
+    if (::fcopyfile(in, out, nullptr, COPYFILE_DATA) == 0) {
+        struct stat st {};
+        if (copied && ::fstat(in, &st) == 0) copied(static_cast<std::uint64_t>(st.st_size));
+        return;
+    }
     int error = errno;
     if (error == EIO || error == EBADF) throwSystemError(error, "read", from);
     throwSystemError(error, "write", to);
 }
 
-void copyMetadata(int in, int out, const struct stat& st)
+void copyMetadata(int in, int out, const struct stat& st, bool installed)
 {
     // A user's own file (one that goes into the backup, and back from it)
-    // keeps its extended attributes, its ACL and the flags a user sets. Flags
-    // that would keep the copy from being changed or removed are not copied.
-    ::fcopyfile(in, out, nullptr, COPYFILE_XATTR | COPYFILE_ACL);
+    // keeps its extended attributes, its ACL and the flags a user sets. The
+    // attributes and the ACL are copied in calls of their own, as fcopyfile
+    // passes the rest of one request over when a part of it fails. Flags that
+    // would keep the copy from being changed or removed are not copied.
+    ::fcopyfile(in, out, nullptr, COPYFILE_XATTR);
+    ::fcopyfile(in, out, nullptr, COPYFILE_ACL);
     ::fchflags(out, st.st_flags & (UF_NODUMP | UF_HIDDEN));
+    // fcopyfile carries a download's quarantine mark over whatever it is asked
+    // to copy. An item installed from the payload was proved by its digest,
+    // and the product around it passed Gatekeeper: marked, a plug-in would be
+    // sent through Gatekeeper again by the host that loads it.
+    if (installed) ::fremovexattr(out, "com.apple.quarantine", 0);
 }
 
 int syncToDisk(int fd)

@@ -147,16 +147,16 @@ void keepTimes(int fd, const struct stat& st, const Place& to)
 }
 
 // A folder's own attributes once everything in it is copied.
-void finishFolder(int from, int to, const struct stat& st, const Place& place)
+void finishFolder(int from, int to, const struct stat& st, const Place& place, const CopyOptions& options)
 {
-    system_calls::copyMetadata(from, to, st);
+    system_calls::copyMetadata(from, to, st, options.installed);
     if (::fchmod(to, st.st_mode & 07777) != 0) failWithErrno("set permissions of", place);
     keepTimes(to, st, place);
 }
 
 // Copies what is not a folder: a link, a file, a FIFO.
 void copyItem(int fromDir, const char* fromName, const Place& from, int toDir, const char* toName, const Place& to,
-              const struct stat& st)
+              const struct stat& st, const CopyOptions& options)
 {
     if (S_ISLNK(st.st_mode)) {
         std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
@@ -179,8 +179,8 @@ void copyItem(int fromDir, const char* fromName, const Place& from, int toDir, c
         UniqueFd in = openRegularFile(fromDir, fromName, O_NOFOLLOW, from);
         UniqueFd out(::openat(toDir, toName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (!out) failWithErrno("create", to);
-        system_calls::copyBytes(in.get(), out.get(), from.path(), to.path());
-        system_calls::copyMetadata(in.get(), out.get(), st);
+        system_calls::copyBytes(in.get(), out.get(), from.path(), to.path(), options.copied);
+        system_calls::copyMetadata(in.get(), out.get(), st, options.installed);
         if (::fchmod(out.get(), st.st_mode & 07777) != 0) failWithErrno("set permissions of", to);
         keepTimes(out.get(), st, to);
         return;
@@ -221,11 +221,12 @@ bool removedUnlessFolder(int folder, const char* name, unsigned char listed, con
 
 }  // namespace
 
-void copy(int fromDir, const char* fromName, const Path& from, int toDir, const char* toName, const Path& to)
+void copy(int fromDir, const char* fromName, const Path& from, int toDir, const char* toName, const Path& to,
+          const CopyOptions& options)
 {
     struct stat st {};
     if (::fstatat(fromDir, fromName, &st, AT_SYMLINK_NOFOLLOW) != 0) failWithErrno("read attributes of", from);
-    if (!S_ISDIR(st.st_mode)) return copyItem(fromDir, fromName, from, toDir, toName, to, st);
+    if (!S_ISDIR(st.st_mode)) return copyItem(fromDir, fromName, from, toDir, toName, to, st, options);
 
     UniqueFd top = openFolder(fromDir, fromName, from);
     // Private while it fills, so nobody sees a half-copied folder with its
@@ -241,7 +242,7 @@ void copy(int fromDir, const char* fromName, const Path& from, int toDir, const 
         checkInterruption();
         Visit& visit = visits.back();
         if (visit.next == visit.entries.size()) {
-            finishFolder(sources.deepest(), targets.deepest(), visit.st, Place(to, names, ""));
+            finishFolder(sources.deepest(), targets.deepest(), visit.st, Place(to, names, ""), options);
             visits.pop_back();
             if (visits.empty()) return;
             names.pop_back();
@@ -255,7 +256,7 @@ void copy(int fromDir, const char* fromName, const Path& from, int toDir, const 
         if (::fstatat(sources.deepest(), name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) != 0)
             failWithErrno("read attributes of", source);
         if (!S_ISDIR(entry.st_mode)) {
-            copyItem(sources.deepest(), name.c_str(), source, targets.deepest(), name.c_str(), target, entry);
+            copyItem(sources.deepest(), name.c_str(), source, targets.deepest(), name.c_str(), target, entry, options);
             continue;
         }
         UniqueFd innerSource = openFolder(sources.deepest(), name.c_str(), source);

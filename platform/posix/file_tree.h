@@ -59,9 +59,10 @@ UniqueFd openRegularFile(int at, const char* name, int flags, const Place& place
 // Copies the item `fromName` in the folder `fromDir` (a file, link, FIFO or
 // whole tree; links are copied as links, never followed) to `toName` in
 // `toDir`, which must not exist, keeping contents, modes, times and what the
-// system keeps beside them. Folders are private while they fill. A socket or
-// device is refused.
-void copy(int fromDir, const char* fromName, const Path& from, int toDir, const char* toName, const Path& to);
+// system keeps beside them (see CopyOptions). Folders are private while they
+// fill. A socket or device is refused.
+void copy(int fromDir, const char* fromName, const Path& from, int toDir, const char* toName, const Path& to,
+          const CopyOptions& options);
 
 // Removes the item `name` in `folder`, a whole tree for a folder, never
 // following a link. Read-only folders of the user's own are opened up first.

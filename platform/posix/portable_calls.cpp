@@ -19,18 +19,24 @@
 
 namespace kb::system_calls {
 
-void renameWithoutReplacing(const Path& from, const Path& to)
+void renameWithoutReplacing(const Item& from, const Item& to)
 {
     // A window the one-step call of other systems does not have.
     renameAfterCheck(from, to);
 }
 
-void exchange(const Path& a, const Path&)
+void exchange(const Item& a, const Item&)
 {
-    throwSystemError(EOPNOTSUPP, "exchange", a);
+    throwSystemError(EOPNOTSUPP, "exchange", a.path);
 }
 
-void copyBytes(int in, int out, const Path& from, const Path& to)
+int openBeneath(int, const char*)
+{
+    errno = ENOSYS;
+    return -1;
+}
+
+void copyBytes(int in, int out, const Path& from, const Path& to, const std::function<void(std::uint64_t)>& copied)
 {
     std::vector<std::byte> buffer(std::size_t{1} << 20);
     for (;;) {
@@ -49,6 +55,7 @@ void copyBytes(int in, int out, const Path& from, const Path& to)
             }
             done += written;
         }
+        if (copied) copied(static_cast<std::uint64_t>(got));
     }
 }
 

@@ -9,6 +9,7 @@
 #include "platform/system_error.h"
 #include "platform/unique_fd.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <time.h>
 
@@ -17,38 +18,56 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <span>
 
 namespace kb::system_calls {
 
 using Path = std::filesystem::path;
 
+// An item as the calls below take it: a folder's descriptor (or AT_FDCWD)
+// and a name in it (or a whole path), with the path a message names.
+struct Item {
+    int folder;
+    const char* name;
+    const Path& path;
+};
+
 // Renames `from` to `to`, failing with EEXIST when `to` exists (even an
 // empty folder, which rename(2) would replace).
-void renameWithoutReplacing(const Path& from, const Path& to);
+void renameWithoutReplacing(const Item& from, const Item& to);
 
 // The same where no one-step call is to be had: check, then rename. A name
 // that appears in between is replaced.
-inline void renameAfterCheck(const Path& from, const Path& to)
+inline void renameAfterCheck(const Item& from, const Item& to)
 {
     struct stat st {};
-    if (::lstat(to.c_str(), &st) == 0) throwSystemError(EEXIST, "move", from);
-    if (std::rename(from.c_str(), to.c_str()) != 0) throwErrno("move", from);
+    if (::fstatat(to.folder, to.name, &st, AT_SYMLINK_NOFOLLOW) == 0) throwSystemError(EEXIST, "move", from.path);
+    if (::renameat(from.folder, from.name, to.folder, to.name) != 0) throwErrno("move", from.path);
 }
 
 // Swaps two existing items in one step; EOPNOTSUPP where the system or the
 // file system cannot.
-void exchange(const Path& a, const Path& b);
+void exchange(const Item& a, const Item& b);
 
-// Copies the bytes of `in` from its offset to its end into `out`; a failure
-// names `from` when reading failed and `to` when writing did. A noted signal
-// ends a long copy between two pieces (checkInterruption()).
-void copyBytes(int in, int out, const Path& from, const Path& to);
+// Opens the folder `relative` names below the folder `root` in one call that
+// never leaves root (Linux's openat2 with RESOLVE_BENEATH), for looking up
+// names in it only; -1 with errno where the system has no such call, and
+// wherever the call refuses (a link leading out, an absolute link, a missing
+// folder): the caller then walks the path folder by folder.
+int openBeneath(int root, const char* relative);
+
+// Copies the bytes of `in` from its offset to its end into `out`, telling
+// `copied` of each piece; a failure names `from` when reading failed and `to`
+// when writing did. A noted signal ends a long copy between two pieces
+// (checkInterruption()).
+void copyBytes(int in, int out, const Path& from, const Path& to, const std::function<void(std::uint64_t)>& copied);
 
 // Copies what the system keeps beside a file's or folder's bytes and mode (on
 // macOS its extended attributes, its ACL and the flags a user sets), as far as
-// the target's file system can keep them; what it cannot is passed over.
-void copyMetadata(int in, int out, const struct stat& st);
+// the target's file system can keep them; what it cannot is passed over. For
+// an item being `installed`, a download's quarantine mark is left behind.
+void copyMetadata(int in, int out, const struct stat& st, bool installed);
 
 // Makes what was written to `fd` survive a power loss: fsync(2), and on macOS
 // F_FULLFSYNC, without which the disk may keep it in its own cache. Returns

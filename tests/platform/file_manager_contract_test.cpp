@@ -1,10 +1,9 @@
-// One set of checks for every file manager: the system's on a real temporary
-// folder and the in-memory one must answer, change and fail alike. After
-// them, what only real files have: times, special files, permissions that
-// stop an unprivileged user, the environment's folders.
+// The system's file manager on a real temporary folder: how it answers,
+// changes and fails; times, special files, permissions that stop an
+// unprivileged user, the environment's folders, and folders sealed against
+// other writers.
 
 #include "platform/file_manager.h"
-#include "platform/memory_file_manager.h"
 #include "platform/scoped_service.h"
 #include "tests/support/kit.h"
 
@@ -64,32 +63,19 @@ Names listing(const Path& root, const std::string& prefix = "")
     return lines;
 }
 
-// Runs with the system file manager in a temporary folder (false) or with a
-// memory file manager in /work (true).
-class FileManagerContract : public ::testing::TestWithParam<bool> {
+// The system file manager in a temporary folder.
+class FileManagerContract : public ::testing::Test {
 protected:
-    // New folders and files get the modes of a umask of 022, as in memory.
+    // New folders and files get the modes of a umask of 022.
     void SetUp() override { previousMask = ::umask(022); }
     void TearDown() override { ::umask(previousMask); }
 
-    // Set-up with the real file system's tools, or the memory file manager's own.
-    void file(const Path& relative, std::string_view bytes, unsigned mode = 0644)
-    {
-        memory ? memory->addFile(base / relative, std::string(bytes), mode) : writeFile(base / relative, bytes, mode);
-    }
-    void link(const std::string& target, const Path& relative)
-    {
-        memory ? memory->addLink(base / relative, target) : makeLink(target, base / relative);
-    }
+    void file(const Path& relative, std::string_view bytes, unsigned mode = 0644) { writeFile(base / relative, bytes, mode); }
+    void link(const std::string& target, const Path& relative) { makeLink(target, base / relative); }
     void folder(const Path& relative, unsigned mode)
     {
-        if (memory) {
-            memory->createDirectory(base / relative);
-            memory->setPermissions(base / relative, mode);
-        } else {
-            fs::create_directories(base / relative);
-            fs::permissions(base / relative, fs::perms(mode));
-        }
+        fs::create_directories(base / relative);
+        fs::permissions(base / relative, fs::perms(mode));
     }
     // A tree with every kind of item the installer copies; `outside` is what its links reach.
     void makeSourceTree()
@@ -118,14 +104,12 @@ protected:
 
     mode_t previousMask = 0;
     TempDir dir;
-    std::unique_ptr<FileManager> files =
-        GetParam() ? std::make_unique<MemoryFileManager>("/home/user", "/tmp") : makeSystemFileManager();
-    MemoryFileManager* memory = dynamic_cast<MemoryFileManager*>(files.get());
-    const Path base = memory ? Path("/work") : dir.path();
+    std::unique_ptr<FileManager> files = makeSystemFileManager();
+    const Path base = dir.path();
     ScopedService<FileManager> use{fm, *files};
 };
 
-TEST_P(FileManagerContract, CopyKeepsContentsModesAndLinksAsLinks)
+TEST_F(FileManagerContract, CopyKeepsContentsModesAndLinksAsLinks)
 {
     makeSourceTree();
     fm->copyItem(base / "source", base / "copy");
@@ -140,7 +124,7 @@ TEST_P(FileManagerContract, CopyKeepsContentsModesAndLinksAsLinks)
     EXPECT_EQ(listing(base / "outside"), Names{"data.txt 644 = outside\n"});
 }
 
-TEST_P(FileManagerContract, MoveAndRemoveTakeTreesButNeverWhatLinksPointAt)
+TEST_F(FileManagerContract, MoveAndRemoveTakeTreesButNeverWhatLinksPointAt)
 {
     makeSourceTree();
     link("outside", "moved-link");
@@ -152,7 +136,7 @@ TEST_P(FileManagerContract, MoveAndRemoveTakeTreesButNeverWhatLinksPointAt)
     EXPECT_EQ(listing(base), (Names{"outside 755 /", "outside/data.txt 644 = outside\n"}));
 }
 
-TEST_P(FileManagerContract, ExchangeSwapsTwoItemsWithEverythingInThem)
+TEST_F(FileManagerContract, ExchangeSwapsTwoItemsWithEverythingInThem)
 {
     file("tree/inner/a.txt", "a", 0600);
     link("inner/a.txt", "tree/link");
@@ -160,13 +144,11 @@ TEST_P(FileManagerContract, ExchangeSwapsTwoItemsWithEverythingInThem)
     file("file", "plain", 0640);
     link("file", "link");
 #ifdef KB_PORTABLE
-    if (!memory) {  // no one-step swap in the portable calls
-        const Names before = listing(base);
-        EXPECT_EQ(errorOf([&] { fm->exchangeItems(base / "tree", base / "file"); }, cannot("exchange", base / "tree")),
-                  EOPNOTSUPP);
-        EXPECT_EQ(listing(base), before);
-        return;
-    }
+    const Names before = listing(base);  // no one-step swap in the portable calls
+    EXPECT_EQ(errorOf([&] { fm->exchangeItems(base / "tree", base / "file"); }, cannot("exchange", base / "tree")),
+              EOPNOTSUPP);
+    EXPECT_EQ(listing(base), before);
+    return;
 #endif
     fm->exchangeItems(base / "tree", base / "file");
     fm->exchangeItems(base / "link", base / "tree");
@@ -177,7 +159,7 @@ TEST_P(FileManagerContract, ExchangeSwapsTwoItemsWithEverythingInThem)
     EXPECT_EQ(readFile(base / "link", 5), "plain");
 }
 
-TEST_P(FileManagerContract, ReadingGivesTheStoredBytesTypesAndTextsSorted)
+TEST_F(FileManagerContract, ReadingGivesTheStoredBytesTypesAndTextsSorted)
 {
     std::string content;
     for (int i = 0; i < 100000; ++i) content += static_cast<char>('a' + i % 26);
@@ -207,7 +189,7 @@ TEST_P(FileManagerContract, ReadingGivesTheStoredBytesTypesAndTextsSorted)
     EXPECT_EQ(fm->contentsOfDirectory(base / "list/a").size(), 0u);  // listed through the link, as C
 }
 
-TEST_P(FileManagerContract, WritingCreatesAndReplaces)
+TEST_F(FileManagerContract, WritingCreatesAndReplaces)
 {
     file("out/settings.json", "alt und länger", 0600);
     fm->writeAtomically(base / "out/settings.json", "neu");
@@ -218,13 +200,13 @@ TEST_P(FileManagerContract, WritingCreatesAndReplaces)
     EXPECT_EQ(listing(base / "out"), (Names{"a 700 /", "a/b 755 /", "empty 644 = ", "settings.json 644 = neu"}));
 }
 
-TEST_P(FileManagerContract, FailuresCarryTheErrnoAndChangeNothing)
+TEST_F(FileManagerContract, FailuresCarryTheErrnoAndChangeNothing)
 {
     file("file", "x");
     file("folder/inner", "y");
     folder("empty", 0755);
     link("folder", "link");
-    memory ? memory->addSpecial(base / "pipe") : void(::mkfifo((base / "pipe").c_str(), 0644));
+    ::mkfifo((base / "pipe").c_str(), 0644);
     const Names before = listing(base);
     const struct {
         std::function<void()> action;
@@ -259,9 +241,6 @@ TEST_P(FileManagerContract, FailuresCarryTheErrnoAndChangeNothing)
         EXPECT_EQ(listing(base), before) << row.what;
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(Both, FileManagerContract, ::testing::Bool(),
-                         [](const ::testing::TestParamInfo<bool>& kind) { return kind.param ? "Memory" : "System"; });
 
 // What only the system's file manager on real files has.
 class SystemFileManager : public ::testing::Test {

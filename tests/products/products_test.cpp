@@ -1,6 +1,7 @@
 // Both recipes inside the install frame, on a real disk, with the launchctl
 // stand-in keeping launchd's state below the home.
 
+#include "core/failure_text.h"
 #include "core/install_error.h"
 #include "core/messages.h"
 #include "fileops/file_helpers.h"
@@ -434,6 +435,51 @@ TEST_F(Products, NoFailedOrKilledRunLosesAnItem)
             }
             install(id, testing);
             for (const auto& [item, label] : installedItems.at(id)) EXPECT_EQ(below(homeNow(), item), below(after, item));
+        }
+    }
+}
+
+// Another program swaps a folder of the test folder for a link to a copy of it outside, right before the chosen file
+// operation of a test run over an earlier installation: whichever operation it is, nothing outside changes, and the
+// run either installs inside or fails with the test folder's own line (the LUT folder's, found unwritable through the
+// link), or names the backup of what it could not put back.
+TEST_F(Products, ATestRunWritesNothingOutsideWhicheverFolderIsSwappedForALinkMidRun)
+{
+    struct Swapping : ForwardingFileManager {
+        using ForwardingFileManager::ForwardingFileManager;
+        std::size_t calls = 0, swapAt = 0;
+        fs::path folder, outside;
+        void before(FileOperation, const Path&) override
+        {
+            if (++calls != swapAt) return;
+            fs::rename(folder, folder.native() + ".moved");
+            fs::create_directory_symlink(outside, folder);
+        }
+    } swapping(*disk);
+    for (const auto& [id, folder] : {std::pair{"huecraft", "Library"}, {"geoweave", "OFX"}, {"geoweave", "Library/LaunchAgents"}}) {
+        SCOPED_TRACE(std::string(id) + ": " + folder);
+        fs::remove_all(home), fs::remove_all(dir / "outside"), fs::remove_all(dir / "earlier"), fs::create_directories(support);
+        install(id);
+        fs::copy(home, dir / "earlier", fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+        fs::copy(home / folder, dir / "outside", fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+        const Tree outside = picture(dir / "outside");
+        swapping.folder = home / folder, swapping.outside = dir / "outside", swapping.calls = 0, swapping.swapAt = 0;
+        ScopedService<FileManager> useSwapping(fm, swapping);
+        install(id);
+        for (std::size_t n = 1, calls = swapping.calls; n <= calls; ++n) {
+            fs::remove_all(home), fs::remove_all(temp), fs::create_directories(temp);
+            fs::copy(dir / "earlier", home, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+            swapping.calls = 0, swapping.swapAt = n;
+            std::string failed;
+            try {
+                install(id);
+            } catch (...) {
+                failed = describeFailure(std::current_exception(), {});
+            }
+            EXPECT_EQ(picture(dir / "outside"), outside) << "swapped before call " << n;
+            const bool known = failed.empty() || failed.starts_with(messages::notRestored(""))
+                               || failed.starts_with(messages::outsideTestHome("")) || failed == messages::lutNotWritable;
+            EXPECT_TRUE(known) << n << ": " << failed;
         }
     }
 }
