@@ -7,6 +7,7 @@
 
 #include "app/dialogs.h"
 #include "app/installer_main.h"
+#include "core/failure_text.h"
 #include "core/messages.h"
 #include "platform/descriptor_limit.h"
 #include "platform/desktop.h"
@@ -70,19 +71,20 @@ int main(int argc, char** argv)
     // drops it too, so that the suite sees it done.
     std::erase_if(arguments, [](const std::string& argument) { return argument.starts_with("-psn_"); });
 #endif
-    std::string description;
+    std::exception_ptr failure;
     try {
         kb::runInstaller(arguments);
         return 0;
-    } catch (const kb::Interrupted&) {
-        description = kb::stoppedByUser() ? kb::messages::stoppedByUser : kb::messages::interrupted;
-    } catch (const kb::DisplayUnavailable&) {
-        description = kb::messages::noDisplay;
-    } catch (const std::exception& error) {
-        description = error.what();
     } catch (...) {
-        description = kb::messages::unknownError;
+        failure = std::current_exception();
     }
+    std::filesystem::path home;
+    try {
+        home = kb::fm->homeDirectory();
+    } catch (...) {
+        // Paths are then shown as they are.
+    }
+    const std::string description = kb::describeFailure(failure, home);
 
     // A signal's sender waits for no dialog; the user who stopped the run sees one.
     if (arguments.empty() && (!kb::interruptionNoted() || kb::stoppedByUser())) {

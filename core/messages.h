@@ -2,6 +2,8 @@
 // Every text the installer shows or reports, in one place. The code and the
 // tests both use these, so a text is changed here and nowhere else.
 
+#include <cerrno>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -14,6 +16,51 @@ inline constexpr std::string_view usage = "Unterstützt: --verify-payload oder -
 inline constexpr std::string_view testHomeRefused =
     "Der Test benötigt einen getrennten, ausdrücklich markierten Testordner.";
 inline constexpr std::string_view unknownError = "Unbekannter Fehler.";
+
+// Errors the installer does not make itself, told in German: each names the
+// place it happened at (the home shown as "~"), where there is one, and what
+// to do.
+inline std::string at(const std::string& place) { return place.empty() ? "" : " (" + place + ")"; }
+inline std::string noSpaceLeft(const std::string& place)
+{
+    return "Auf dem Laufwerk ist nicht genug Platz frei" + at(place)
+           + ". Bitte schaffe Platz und starte den Installer danach erneut.";
+}
+inline std::string noPermission(const std::string& place)
+{
+    return "Der Installer hat keine Berechtigung für diese Stelle" + at(place)
+           + ". Bitte prüfe die Zugriffsrechte und starte den Installer danach erneut.";
+}
+inline std::string readOnlyVolume(const std::string& place)
+{
+    return "Das Laufwerk ist schreibgeschützt" + at(place)
+           + ". Bitte gib es zum Schreiben frei und starte den Installer danach erneut.";
+}
+inline std::string tooManyOpenFiles(const std::string& place)
+{
+    return "Es sind zu viele Dateien gleichzeitig geöffnet" + at(place)
+           + ". Bitte beende andere Programme und starte den Installer danach erneut.";
+}
+inline std::string nameTooLong(const std::string& place)
+{
+    return "Ein Name oder Pfad ist zu lang" + at(place)
+           + ". Bitte wähle kürzere Ordnernamen und starte den Installer danach erneut.";
+}
+// A part of the installer's own bundle (payload.zip, product.json, the
+// manifest) is missing, unreadable or damaged.
+inline constexpr std::string_view installerDamaged =
+    "Das Installationspaket ist unvollständig oder beschädigt. Bitte lade es erneut herunter.";
+inline constexpr std::string_view outOfMemory =
+    "Der Arbeitsspeicher reicht nicht aus. Bitte beende andere Programme und starte den Installer danach erneut.";
+// Any other error of the system: the German sentence, then the system's own words.
+inline std::string systemFailure(const std::string& place, const std::string& words)
+{
+    return "Ein Systemfehler ist aufgetreten" + at(place) + ". Meldung des Systems: " + words;
+}
+inline std::string unexpectedFailure(const std::string& words)
+{
+    return "Ein unerwarteter Fehler ist aufgetreten. Meldung: " + words;
+}
 // The folder a run installs into: the test folder in test mode.
 inline std::string homeNotUtf8(bool testFolder)
 {
@@ -86,13 +133,25 @@ inline std::string anotherRunActive(bool testFolder)
              "danach erneut. Es wurde nichts verändert.";
 }
 // A test-mode run would change `path`, which lies outside the test folder
-// once links are resolved.
+// once links are resolved (also when a link that leads out appears while the
+// run works).
 inline std::string outsideTestHome(const std::string& path)
 {
     return "Im Testmodus ändert der Installer nur Dateien innerhalb des Testordners, doch dieses Ziel liegt "
            "(Verknüpfungen aufgelöst) außerhalb: "
            + path;
 }
+
+// The texts of the system's errors by their errno; any other errno gets
+// systemFailure.
+struct SystemErrorText {
+    std::initializer_list<int> errors;
+    std::string (*text)(const std::string& place);
+};
+inline const SystemErrorText systemErrorTexts[] = {
+    {{ENOSPC, EDQUOT}, noSpaceLeft},       {{EACCES, EPERM}, noPermission}, {{EROFS}, readOnlyVolume},
+    {{EMFILE, ENFILE}, tooManyOpenFiles}, {{ENAMETOOLONG}, nameTooLong},   {{EXDEV}, outsideTestHome},
+};
 // The lines of the progress window, one for each step of a run.
 inline constexpr std::string_view progressDigest = "Installationspaket wird geprüft …";
 inline constexpr std::string_view progressUnpacking = "Dateien werden entpackt …";

@@ -1,8 +1,8 @@
 // The run ended from outside, as its user meets it: a signal while a helper of the real Installer waits (so the
-// run is reliably mid-way), a closed output pipe; and the lock that keeps one run per home, in both file managers.
+// run is reliably mid-way), a closed output pipe; and the lock that keeps one run per home.
 
 #include "core/messages.h"
-#include "platform/memory_file_manager.h"
+#include "platform/file_manager.h"
 #include "tests/support/kit.h"
 
 #include <gtest/gtest.h>
@@ -64,7 +64,7 @@ TEST(Interruption, AClosedOutputPipeIsAnOrdinaryWriteError)
     fs::create_directories(dir / "tmp");
     const char* const closed = R"({ sleep 0.2; exec "$0" --verify-payload; } | true; exit ${PIPESTATUS[0]})";
     const auto ran = run("/bin/bash", {"-c", closed, programOf(bundle)}, {.env = {{"TMPDIR", (dir / "tmp").native()}}});
-    const std::string failure = "cannot write standard output: " + std::generic_category().message(EPIPE);
+    const std::string failure = messages::systemFailure("", "cannot write standard output: " + std::generic_category().message(EPIPE));
     EXPECT_EQ(std::make_tuple(ran.status, ran.out, ran.err), std::make_tuple(1, "", line(failure)));
     EXPECT_TRUE(fs::is_empty(dir / "tmp"));
 }
@@ -72,16 +72,13 @@ TEST(Interruption, AClosedOutputPipeIsAnOrdinaryWriteError)
 TEST(HomeLock, OneHolderAtATimeWithNothingMade)
 {
     TempDir dir;
-    MemoryFileManager memory("/home", "/tmp");
-    const std::unique_ptr<FileManager> system = makeSystemFileManager();
-    for (auto [files, folder] : {std::pair<FileManager*, Path>{&memory, "/home"}, {system.get(), dir.path()}}) {
-        std::unique_ptr<FileLock> held = files->lockExclusively(folder);
-        EXPECT_TRUE(held && !files->lockExclusively(folder));
-        held.reset();
-        EXPECT_TRUE(files->lockExclusively(folder));
-        EXPECT_THROW(files->lockExclusively(folder / "missing"), std::system_error);
-        EXPECT_TRUE(files->contentsOfDirectory(folder).empty());
-    }
+    const std::unique_ptr<FileManager> files = makeSystemFileManager();
+    std::unique_ptr<FileLock> held = files->lockExclusively(dir.path());
+    EXPECT_TRUE(held && !files->lockExclusively(dir.path()));
+    held.reset();
+    EXPECT_TRUE(files->lockExclusively(dir.path()));
+    EXPECT_THROW(files->lockExclusively(dir / "missing"), std::system_error);
+    EXPECT_TRUE(files->contentsOfDirectory(dir.path()).empty());
 }
 
 }  // namespace
