@@ -211,6 +211,12 @@ inline constexpr std::string_view searchPathUnreadable =
     "Der bisherige OFX-Suchpfad (OFX_PLUGIN_PATH) enthält Zeichen, die der Installer nicht unverändert übernehmen "
     "kann: ungültiges UTF-8 oder Steuerzeichen. Bitte bereinige den Suchpfad und starte den Installer danach erneut. "
     "Es wurde nichts verändert.";
+// An earlier agent file too large or too deeply nested to be read safely:
+// the folders it names cannot be taken over.
+inline constexpr std::string_view earlierAgentTooLarge =
+    "Die vorhandene Startdatei des OFX-Suchpfads (de.geoweave.ofxpath.plist) ist zu groß oder zu tief verschachtelt, "
+    "als dass der Installer sie sicher lesen könnte. Bitte prüfe sie und starte den Installer danach erneut. Es wurde "
+    "nichts verändert.";
 // The OFX folder's own path cannot stand in the search path.
 inline std::string ofxFolderUnfit(const std::string& ofxFolder)
 {

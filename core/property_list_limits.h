@@ -26,6 +26,11 @@ inline constexpr std::size_t maxPropertyListDepth = 128;
 // the byte limit keeps it below this.)
 inline constexpr std::size_t maxPropertyListValues = std::size_t{1} << 18;
 
+// Whether a list keeps the limits, goes beyond one of them, or (a binary
+// one) cannot be followed through its trailer, offsets and references.
+enum class Limits { within, beyond, damaged };
+Limits propertyListLimits(std::string_view bytes);
+
 // Whether `bytes` keeps all three limits, read as libplist reads them: a
 // binary list when they begin with "bplist00", XML otherwise. In XML every
 // element counts as a level (comments, CDATA sections, processing

@@ -56,7 +56,13 @@ constexpr unsigned privateFileMode = 0600;
 Transaction::Transaction(std::filesystem::path backupRoot, ScratchRecorder recordScratch, Progress* progress)
     : backupRoot_(std::move(backupRoot)), recordScratch_(std::move(recordScratch)), progress_(progress)
 {
+}
+
+void Transaction::makeBackupRoot()
+{
+    if (backupRootMade_) return;
     makeDir(backupRoot_, true);
+    backupRootMade_ = true;
 }
 
 Path Transaction::scratchBeside(const Path& destination)
@@ -69,6 +75,7 @@ Path Transaction::scratchBeside(const Path& destination)
 void Transaction::replace(const std::filesystem::path& source, const std::filesystem::path& destination,
                           const std::string& label, std::optional<unsigned> mode)
 {
+    makeBackupRoot();
     fm->createDirectory(destination.parent_path());
     const Path scratch = scratchBeside(destination);
     ScratchCleanup cleanup(scratch);

@@ -25,8 +25,9 @@ public:
     // Told of every scratch item before it is made (RunFolder::recordScratchItem).
     using ScratchRecorder = std::function<void(const std::filesystem::path&)>;
 
-    // Creates the backup folder (with its parents), private. Each item put in
-    // place advances `progress` by one.
+    // The backup folder is made (with its parents, private) before the first
+    // change, so that a run refused before any change leaves nothing behind.
+    // Each item put in place advances `progress` by one.
     explicit Transaction(std::filesystem::path backupRoot, ScratchRecorder recordScratch = {},
                          Progress* progress = nullptr);
     Transaction(const Transaction&) = delete;
@@ -49,6 +50,8 @@ public:
 
     const std::vector<Change>& changes() const { return changes_; }
     const std::filesystem::path& backupRoot() const { return backupRoot_; }
+    // Makes the backup folder, private, unless it is made already.
+    void makeBackupRoot();
 
 private:
     // A fresh scratch name beside `destination`, recorded.
@@ -58,6 +61,7 @@ private:
     std::filesystem::path backupRoot_;
     ScratchRecorder recordScratch_;
     Progress* progress_;
+    bool backupRootMade_ = false;
 };
 
 }  // namespace kb

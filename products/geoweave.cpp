@@ -36,8 +36,8 @@ std::string liveLaunchdValue()
 // The search path an agent file from an earlier installation sets; no file,
 // a folder or a foreign file contributes nothing. An agent file that is there
 // but cannot be read (a FIFO or a device among them, or one larger than any
-// agent) stops the run with its error: going on without it would drop the
-// folders it names from OFX_PLUGIN_PATH while reporting them kept.
+// agent) stops the run: going on without it would drop the folders it names
+// from OFX_PLUGIN_PATH while reporting them kept.
 std::optional<std::string> earlierAgentSearchPath(const std::filesystem::path& agentFile)
 {
     std::string bytes;
@@ -48,6 +48,7 @@ std::optional<std::string> earlierAgentSearchPath(const std::filesystem::path& a
             || error.code() == std::errc::is_a_directory) {
             return std::nullopt;
         }
+        if (error.code() == std::errc::file_too_large) throw InstallError(messages::earlierAgentTooLarge);
         throw;
     }
     return agentSearchPath(bytes);

@@ -103,6 +103,7 @@ nlohmann::json install(Recipe& recipe, const Product& product, const std::filesy
     try {
         recipe.install(context);
         progress.lastChangeDone();
+        transaction.makeBackupRoot();
         fm->writeAtomically(backupFolder / "INSTALLATION.json", jsonData(result));
     } catch (...) {
         // A signal from here on is only noted: the rollback and the recipe's

@@ -3,7 +3,6 @@
 #include "core/install_error.h"
 #include "core/messages.h"
 #include "core/property_list.h"
-#include "core/property_list_limits.h"
 #include "core/unicode.h"
 #include "fileops/file_helpers.h"
 #include "fileops/process.h"
@@ -20,40 +19,11 @@ namespace kb {
 
 std::string launchAgentPropertyList(const std::string& label, const std::string& searchPathValue)
 {
-    PropertyList agent(plist_new_dict());
-    plist_dict_set_item(agent.get(), "Label", plist_new_string(label.c_str()));
-    plist_t arguments = plist_new_array();
-    for (const char* argument : {"/bin/launchctl", "setenv", "OFX_PLUGIN_PATH"}) {
-        plist_array_append_item(arguments, plist_new_string(argument));
-    }
-    plist_array_append_item(arguments, plist_new_string(searchPathValue.c_str()));
-    plist_dict_set_item(agent.get(), "ProgramArguments", arguments);
-    plist_dict_set_item(agent.get(), "RunAtLoad", plist_new_bool(1));
-
-    std::optional<std::string> bytes = xmlText(agent.get());
-    if (!bytes) throw std::runtime_error("The launch agent's property list could not be written as XML.");
-    return *std::move(bytes);
-}
-
-std::optional<std::string> agentSearchPath(std::string_view propertyList)
-{
-    // Too large or too deep for libplist to be given safely, or no dictionary: not an agent.
-    const PropertyList root = readDictionary(propertyList);
-    if (!root) return std::nullopt;
-    // libplist cut a text short at a NUL, dropping what follows.
-    if (textHoldsNul(propertyList)) throw InstallError(messages::searchPathUnreadable);
-    plist_t arguments = plist_dict_get_item(root.get(), "ProgramArguments");
-    if (arguments == nullptr || plist_get_node_type(arguments) != PLIST_ARRAY) return std::nullopt;
-    std::uint32_t count = plist_array_get_size(arguments);
-    if (count < 4) return std::nullopt;
-    std::vector<std::string> texts;
-    for (std::uint32_t i = 0; i < count; ++i) {
-        std::optional<std::string> text = stringValue(plist_array_get_item(arguments, i));
-        if (!text) return std::nullopt;
-        texts.push_back(std::move(*text));
-    }
-    if (texts[1] != "setenv" || texts[2] != "OFX_PLUGIN_PATH") return std::nullopt;
-    return texts[3];
+    PropertyList agent;
+    agent.setText("Label", label);
+    agent.setTexts("ProgramArguments", {"/bin/launchctl", "setenv", "OFX_PLUGIN_PATH", searchPathValue});
+    agent.setFlag("RunAtLoad", true);
+    return agent.xml();
 }
 
 PreparedAgent prepareLaunchAgent(SearchPath searchPath, const std::filesystem::path& ofxFolder,

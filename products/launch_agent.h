@@ -35,12 +35,13 @@ struct PreparedAgent {
 // strings of the setenv command) and "RunAtLoad" true.
 std::string launchAgentPropertyList(const std::string& label, const std::string& searchPathValue);
 
-// The search path an agent's property list (XML or binary) sets: the fourth
-// of its "ProgramArguments" when those are at least four strings, the second
-// "setenv" and the third "OFX_PLUGIN_PATH". Nothing for any other content,
-// nor for a list beyond the limits of core/property_list_limits.h. A binary
-// list with a NUL in a text (which libplist would cut short) is refused with
-// InstallError.
+// The search path an agent's property list sets, read as launchd reads it
+// (core/property_list.h): the fourth of its "ProgramArguments" when those are
+// at least four strings, the second "setenv" and the third "OFX_PLUGIN_PATH".
+// Nothing for any other content. Refused with InstallError: a list holding
+// text that no XML can carry (a NUL, a character reference to a character XML
+// does not allow), which a reader would drop or cut short, and a list beyond
+// the limits of core/property_list_limits.h, which no reader is given.
 std::optional<std::string> agentSearchPath(std::string_view propertyList);
 
 // Adds the OFX folder to the search path (keeping an earlier position of

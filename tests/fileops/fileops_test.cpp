@@ -119,8 +119,9 @@ TEST_F(Fileops, TransactionBacksUpReplacesAndRollsBack)
     const Tree before = picture(home);
 
     Transaction transaction(backups);
-    EXPECT_EQ(modeOf(backups), 0700u);
+    EXPECT_FALSE(fs::exists(backups));  // made with the first change
     transaction.replace(dir / "src/file", home / "new/deep/file", "file");
+    EXPECT_EQ(modeOf(backups), 0700u);
     transaction.replace(dir / "src/file", home / "old.txt", "old.txt", 0600);
     transaction.replace(dir / "src/tree", home / "old/tree", "tree", 0750);
     transaction.replace(dir / "src/file", home / "link", "link", 0600);

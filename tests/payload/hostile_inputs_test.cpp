@@ -74,7 +74,7 @@ std::string line(const std::string& key)
         {"homeNotUtf8", messages::homeNotUtf8(test)}, {"anotherRunActive", messages::anotherRunActive(test)},
         {"outsideTestHome", messages::outsideTestHome(x)}, {"searchPathUnreadable", messages::searchPathUnreadable},
         {"ofxFolderUnfit", messages::ofxFolderUnfit(x)}, {"lutInsideReplacedItem", messages::lutInsideReplacedItem(x)},
-        {"installerDamaged", messages::installerDamaged}, {"noPermission", messages::noPermission(x)},
+        {"installerDamaged", messages::installerDamaged}, {"earlierAgentTooLarge", messages::earlierAgentTooLarge}, {"noPermission", messages::noPermission(x)},
         {"systemFailure", messages::systemFailure(x, "") + "…"}};  // the system's own words follow
     return std::string(messages::failurePrefix) + std::string(texts.at(key.substr(0, key.find(':'))));
 }

@@ -1,7 +1,10 @@
-// Binary property lists, walked through their references within their limits (XML ones are hostile-input rows).
+// Binary property lists, walked through their references within their limits (XML ones are hostile-input rows), and
+// the agent files of earlier installations as launchd reads them (agent-cases.json).
 
+#include "core/install_error.h"
 #include "core/property_list_limits.h"
 #include "products/launch_agent.h"
+#include "tests/support/agent_cases.h"
 #include "tests/support/kit.h"
 
 #include <gtest/gtest.h>
@@ -53,7 +56,12 @@ TEST(PropertyListLimits, BinaryListsAreWalkedThroughTheirReferencesWithinTheirLi
         {bplist({"\xAF\x12" + number(262144, 4) + number(1, 3, 262144), "\x09"}), false},  // 2^18 + 1
     };
     for (const auto& [list, within] : rows) EXPECT_EQ(withinPropertyListLimits(list), within) << list.size();
-    EXPECT_EQ(agentSearchPath(chain(140000)), std::nullopt);  // libplist's recursion ran out of stack here
+    EXPECT_THROW(agentSearchPath(chain(140000)), InstallError);  // libplist's recursion ran out of stack here
+}
+
+TEST(AgentFiles, EveryFormLaunchdReadsGivesItsSearchPathAndWhatNoReaderKeepsIsRefused)
+{
+    EXPECT_EQ(agentCaseMismatches(sourceDir() / "tests/products/agent-cases.json"), std::vector<std::string>{});
 }
 
 }  // namespace

@@ -39,17 +39,13 @@ std::string defaultBundleIdentifier(std::string_view productId)
 
 void nameBundle(const std::filesystem::path& file, const std::string& name, const std::string& identifier)
 {
-    // Either form is read, within the limits libplist is safe in.
-    const PropertyList root = readDictionary(readFile(file, maxPropertyListBytes));
-    if (!root) throw std::runtime_error("\"" + file.native() + "\" is not a property list holding a dictionary");
-    for (const char* key : {"CFBundleName", "CFBundleDisplayName"}) {
-        plist_dict_set_item(root.get(), key, plist_new_string(name.c_str()));
-    }
-    plist_dict_set_item(root.get(), "CFBundleIdentifier", plist_new_string(identifier.c_str()));
-
-    const std::optional<std::string> text = xmlText(root.get());
-    if (!text) throw std::runtime_error("cannot write \"" + file.native() + "\" as XML");
-    writeText(file, *text);
+    // Either form is read, within the limits the readers are safe in.
+    std::optional<PropertyList> list = PropertyList::read(readFile(file, maxPropertyListBytes));
+    if (!list) throw std::runtime_error("\"" + file.native() + "\" is not a property list holding a dictionary");
+    list->setText("CFBundleName", name);
+    list->setText("CFBundleDisplayName", name);
+    list->setText("CFBundleIdentifier", identifier);
+    writeText(file, list->xml());
 }
 
 }  // namespace kb::bundle
