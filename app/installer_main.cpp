@@ -42,8 +42,11 @@ nlohmann::json verifyAndInstall(const Product& product, Mode mode, Recipe* recip
 {
     InterruptionHandling interruptions;
     RunFolder run(fm->temporaryDirectory());
+    // An installation sweeps once it holds its home; verification alone
+    // changes no home, and sweeps what earlier runs left in their folders.
+    if (mode == Mode::verifyPayload) run.sweepAbandonedRuns();
     const std::filesystem::path payload =
-        verifyPayload(product, run.path(), recipe ? recipe->payloadItems() : std::vector<std::string>{}, progress);
+        verifyPayload(product, run, recipe ? recipe->payloadItems() : std::vector<std::string>{}, progress);
     if (mode == Mode::verifyPayload) {
         nlohmann::json verified = nlohmann::json::object();
         verified["verified"] = true;

@@ -8,9 +8,9 @@
 namespace kb {
 
 ProcessResult process(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
-                      bool required)
+                      bool required, const FileLock* shared)
 {
-    LaunchResult launched = launcher->run(executable, arguments);
+    LaunchResult launched = launcher->run(executable, arguments, shared);
     if (required && launched.status != 0) {
         throw InstallError(messages::systemStepFailed(executable.filename().native(), launched.status));
     }

@@ -1,6 +1,8 @@
 #pragma once
 // The one way the installer runs another program.
 
+#include "platform/file_manager.h"
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -16,8 +18,9 @@ struct ProcessResult {
 // Runs `executable` with `arguments` (no shell), collects its output and
 // waits for it. A program that cannot be started fails with the platform's
 // error. With `required`, a non-zero status fails with the installer's
-// "Ein Systemschritt ist fehlgeschlagen (...)" message naming the tool.
+// "Ein Systemschritt ist fehlgeschlagen (...)" message naming the tool. With
+// `shared`, the program holds that lock too while it runs (Launcher::run).
 ProcessResult process(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
-                      bool required = true);
+                      bool required = true, const FileLock* shared = nullptr);
 
 }  // namespace kb

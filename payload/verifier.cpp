@@ -115,11 +115,12 @@ void checkArchiveDigest(const Path& archive, const Product& product, Progress& p
     if (sha256(archive, counted(progress)) != nfc(product.payloadSHA256)) throw InstallError(messages::damagedArchive);
 }
 
-// A private folder, and the archive unpacked into it by the bundle's ditto.
-void unpackArchive(const Path& archive, const Path& unpackFolder)
+// A private folder, and the archive unpacked into it by the system's ditto,
+// which holds the folder's lock while it writes there.
+void unpackArchive(const Path& archive, const Path& unpackFolder, const FileLock* lock)
 {
     makeDir(unpackFolder, true);
-    process(systemTool("ditto"), {"--norsrc", "-x", "-k", archive.native(), unpackFolder.native()}, true);
+    process(systemTool("ditto"), {"--norsrc", "-x", "-k", archive.native(), unpackFolder.native()}, true, lock);
 }
 
 // A root that resolves outside the unpack folder (named with "..", absolute,
@@ -269,13 +270,14 @@ private:
 
 }  // namespace
 
-std::filesystem::path verifyPayload(const Product& product, const std::filesystem::path& unpackFolder,
-                                    const std::vector<std::string>& items, Progress& progress)
+std::filesystem::path verifyPayload(const Product& product, const RunFolder& run, const std::vector<std::string>& items,
+                                    Progress& progress)
 {
     const Path archive = resource / "payload.zip";
+    const Path unpackFolder = run.unpackFolder();
     checkArchiveDigest(archive, product, progress);
     progress.begin(messages::progressUnpacking);
-    unpackArchive(archive, unpackFolder);
+    unpackArchive(archive, unpackFolder, run.lock());
 
     // The payload root as built, which is what is returned, and its canonical path.
     const Path payloadRoot = unpackFolder / product.payloadRoot;

@@ -2,6 +2,7 @@
 
 #include "core/product.h"
 #include "core/progress.h"
+#include "fileops/run_folder.h"
 
 #include <filesystem>
 #include <string>
@@ -11,8 +12,9 @@ namespace kb {
 
 // Proves the bundle's payload intact and complete before anything is
 // installed: the archive's digest, then every unpacked file and link against
-// the manifest. Unpacks into `unpackFolder` (created private) and returns the
-// payload root inside it, as built (not resolved).
+// the manifest. Unpacks into the run's folder (the unpack tool holding its
+// lock while it writes there) and returns the payload root inside it, as
+// built (not resolved).
 //
 // A link must be listed with its text and lead strictly below the canonical
 // payload root by the rule in payload/link_rule.h, the root's canonical path
@@ -36,7 +38,7 @@ namespace kb {
 // Names, link texts and digests compare under Unicode canonical equivalence
 // (both sides in NFC). Throws InstallError with the verifier's own messages, or
 // the platform's, the JSON library's or the command runner's own error.
-std::filesystem::path verifyPayload(const Product& product, const std::filesystem::path& unpackFolder,
-                                    const std::vector<std::string>& items, Progress& progress);
+std::filesystem::path verifyPayload(const Product& product, const RunFolder& run, const std::vector<std::string>& items,
+                                    Progress& progress);
 
 }  // namespace kb

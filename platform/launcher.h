@@ -2,6 +2,7 @@
 // Starting another program: the seam behind the command runner, so tests can
 // answer in place of a real tool.
 
+#include "platform/file_manager.h"
 #include "platform/scoped_service.h"
 
 #include <filesystem>
@@ -21,8 +22,11 @@ public:
     virtual ~Launcher() = default;
     // Runs `executable` (no search along PATH, no shell) with `arguments`,
     // reads its output to the end, then waits for it. Throws std::system_error
-    // when the program cannot be started.
-    virtual LaunchResult run(const std::filesystem::path& executable, const std::vector<std::string>& arguments) = 0;
+    // when the program cannot be started. With `shared`, the program holds
+    // that lock too for as long as it runs, also should this process end
+    // first: a folder it writes into is not taken for an abandoned one.
+    virtual LaunchResult run(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
+                             const FileLock* shared = nullptr) = 0;
 };
 
 // The process-wide launcher, set by the entry point.

@@ -5,7 +5,11 @@
 
 #include "helpers/ditto/zip_extract.h"
 
+#include <sys/prctl.h>
+#include <unistd.h>
+
 #include <clocale>
+#include <csignal>
 #include <cstdlib>
 #include <exception>
 #include <iostream>
@@ -13,6 +17,13 @@
 
 int main(int argc, char** argv)
 {
+    // The stand-in ends with the program that started it (macOS's own ditto
+    // is left to finish, and its folder to a later run's sweep): a killed
+    // installer's unpacking must not write on into a folder nobody will use.
+    const pid_t parent = ::getppid();
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent) return 1;
+
     // Character conversions inside the archive library follow the locale;
     // a UTF-8 one keeps member names byte for byte (they are read as UTF-8).
     if (!std::setlocale(LC_CTYPE, "C.UTF-8")) std::setlocale(LC_CTYPE, "");

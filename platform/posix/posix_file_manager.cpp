@@ -374,18 +374,6 @@ void PosixFileManager::writeAtomically(const Path& path, std::string_view data)
     }
 }
 
-namespace {
-
-class PosixFileLock final : public FileLock {
-public:
-    explicit PosixFileLock(UniqueFd fd) : fd_(std::move(fd)) {}
-
-private:
-    UniqueFd fd_;  // closing it lets the lock go
-};
-
-}  // namespace
-
 std::unique_ptr<FileLock> PosixFileManager::lockExclusively(const Path& path)
 {
     // Read-only, so that a folder can be locked and nothing needs a write; never

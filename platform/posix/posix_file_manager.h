@@ -12,6 +12,17 @@
 
 namespace kb {
 
+// A lock held by an open descriptor of the locked item: closing it (in every
+// process that has it) lets the lock go.
+class PosixFileLock final : public FileLock {
+public:
+    explicit PosixFileLock(UniqueFd fd) : fd_(std::move(fd)) {}
+    int descriptor() const { return fd_.get(); }
+
+private:
+    UniqueFd fd_;
+};
+
 class PosixFileManager final : public FileManager {
 public:
     void createDirectory(const Path& path) override;

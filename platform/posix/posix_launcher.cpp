@@ -3,6 +3,7 @@
 
 #include "platform/interruption.h"
 #include "platform/launcher.h"
+#include "platform/posix/posix_file_manager.h"
 #include "platform/posix/system_calls.h"
 #include "platform/system_error.h"
 
@@ -23,7 +24,8 @@ namespace {
 
 class PosixLauncher final : public Launcher {
 public:
-    LaunchResult run(const std::filesystem::path& executable, const std::vector<std::string>& arguments) override;
+    LaunchResult run(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
+                     const FileLock* shared) override;
 };
 
 class SpawnActions {
@@ -87,7 +89,8 @@ void endChildIfInterrupted(pid_t child)
 
 }  // namespace
 
-LaunchResult PosixLauncher::run(const std::filesystem::path& executable, const std::vector<std::string>& arguments)
+LaunchResult PosixLauncher::run(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
+                                const FileLock* shared)
 {
     auto [readEnd, writeEnd] = system_calls::closeOnExecPipe(executable);
 
@@ -98,9 +101,14 @@ LaunchResult PosixLauncher::run(const std::filesystem::path& executable, const s
     ::posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     ::posix_spawn_file_actions_adddup2(actions.get(), writeEnd.get(), STDOUT_FILENO);
     ::posix_spawn_file_actions_adddup2(actions.get(), writeEnd.get(), STDERR_FILENO);
+    // A shared lock goes to the child as its fourth descriptor, the one more
+    // it inherits: the lock then lasts as long as either holds it.
+    int inherited = STDERR_FILENO + 1;
+    if (const auto* lock = dynamic_cast<const PosixFileLock*>(shared))
+        ::posix_spawn_file_actions_adddup2(actions.get(), lock->descriptor(), inherited++);
 #ifdef __GLIBC__
 #if __GLIBC_PREREQ(2, 34)
-    ::posix_spawn_file_actions_addclosefrom_np(actions.get(), STDERR_FILENO + 1);
+    ::posix_spawn_file_actions_addclosefrom_np(actions.get(), inherited);
 #endif
 #endif
     SpawnAttributes attributes;

@@ -69,6 +69,24 @@ TEST(Interruption, AClosedOutputPipeIsAnOrdinaryWriteError)
     EXPECT_TRUE(fs::is_empty(dir / "tmp"));
 }
 
+// A run killed while its unpack tool still writes (a slow one here, as the system's ditto may outlive the installer on
+// a Mac): the tool holds the run folder's lock, so the next run leaves the folder alone, and a run after the tool is
+// done sweeps it.
+TEST(RunFolders, AToolStillWritingKeepsItsFolderFromTheSweep)
+{
+    TempDir dir;
+    const fs::path bundle = makeProduct(sourceDir() / "demo/geoweave/Geoweave-Payload", dir / "P.app", "geoweave");
+    const fs::path tool = bundle / "Contents/Helpers/ditto";
+    fs::rename(tool, tool.native() + ".real");
+    writeFile(tool, "#!/bin/sh\n[ -e \"$W\" ] || { touch \"$W\"; sleep 2; }\nexec \"$0.real\" \"$@\"\n", 0755);
+    fs::create_directories(dir / "tmp");
+    const char* const script = R"("$0" --verify-payload >/dev/null & p=$!; while [ ! -e "$W" ]; do sleep 0.05; done
+        kill -9 $p; "$0" --verify-payload >/dev/null && ls "$TMPDIR" | wc -l; sleep 3; "$0" --verify-payload >/dev/null && ls "$TMPDIR" | wc -l)";
+    const test::Run ran = run("/bin/sh", {"-c", script, programOf(bundle)},
+                        {.env = {{"TMPDIR", (dir / "tmp").native()}, {"W", (dir / "w").native()}}});
+    EXPECT_EQ(ran.out, "1\n0\n");
+}
+
 TEST(HomeLock, OneHolderAtATimeWithNothingMade)
 {
     TempDir dir;

@@ -5,10 +5,12 @@
 #include "core/messages.h"
 #include "fileops/file_helpers.h"
 #include "fileops/process.h"
+#include "fileops/run_folder.h"
 #include "fileops/transaction.h"
 #include "platform/forwarding_file_manager.h"
 #include "platform/launcher.h"
 #include "platform/scoped_service.h"
+#include "platform/system_error.h"
 #include "tests/support/kit.h"
 
 #include <fcntl.h>
@@ -189,6 +191,26 @@ TEST_F(Fileops, TransactionWithoutExchangeAndRollbackThatCannotRestore)
     EXPECT_TRUE(transaction.rollback().empty());
     EXPECT_EQ(readText(home / "a"), "alt a");
     EXPECT_EQ(modeOf(home / "b"), 0600u);
+}
+
+// A temporary folder on a file system without locks: a run there goes on unlocked, and a sweep leaves alone what it
+// cannot lock.
+TEST_F(Fileops, RunFoldersWhereNothingCanBeLockedGoOnAndAreNeverSwept)
+{
+    struct NoLocks : ForwardingFileManager {
+        using ForwardingFileManager::ForwardingFileManager;
+        std::unique_ptr<FileLock> lockExclusively(const Path& path) override { throw SystemError(ENOLCK, "lock", path); }
+    } noLocks(*disk);
+    ScopedService<FileManager> useNoLocks(fm, noLocks);
+    fs::create_directories(dir / "tmp");
+    auto earlier = std::make_unique<RunFolder>(dir / "tmp");
+    const fs::path folder = earlier->path();
+    EXPECT_TRUE(earlier->lock() == nullptr && fs::exists(folder / ".kestrelbay-run-record"));
+    RunFolder next(dir / "tmp");
+    next.sweepAbandonedRuns();
+    EXPECT_TRUE(fs::exists(folder));
+    earlier.reset();
+    EXPECT_FALSE(fs::exists(folder));
 }
 
 }  // namespace

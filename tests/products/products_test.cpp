@@ -30,7 +30,7 @@ struct RecordingLauncher : Launcher {
     std::string failing;  // once
     int failStatus = 0;  // with none, the failing verb cannot be started at all
     explicit RecordingLauncher(Launcher& target) : real(target) {}
-    LaunchResult run(const fs::path& program, const std::vector<std::string>& arguments) override
+    LaunchResult run(const fs::path& program, const std::vector<std::string>& arguments, const FileLock*) override
     {
         commands.push_back(arguments.front());
         if (arguments.front() != failing) return real.run(program, arguments);
