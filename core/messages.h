@@ -118,13 +118,18 @@ inline std::string systemStepFailed(const std::string& tool, int status)
 
 // The install frame.
 inline constexpr std::string_view unknownProduct = "Unbekanntes Produkt.";
-// Shown after "Installation abgebrochen", as the dialog's title or the
-// error line's start, so it does not say so again.
+// A rollback that could not put everything back: the backup folder holds it.
 inline std::string notRestored(const std::string& backupFolder)
 {
-    return "Einige Dateien konnten nicht automatisch wiederhergestellt werden. Die Sicherung liegt hier: "
+    return "Installation abgebrochen. Einige Dateien konnten nicht automatisch wiederhergestellt werden. Die "
+           "Sicherung liegt hier: "
            + backupFolder;
 }
+// Told after a failure's own text when launchd was put back but could not
+// load the earlier agent again at once.
+inline constexpr std::string_view earlierAgentAtNextLogin =
+    "Die bisherige Einstellung des OFX-Suchpfads ist wiederhergestellt und wird bei der nächsten Anmeldung wieder "
+    "geladen.";
 // Another run holds the home's lock; this one changed nothing.
 inline std::string anotherRunActive(bool testFolder)
 {
@@ -217,13 +222,14 @@ inline constexpr std::string_view earlierAgentTooLarge =
     "Die vorhandene Startdatei des OFX-Suchpfads (de.geoweave.ofxpath.plist) ist zu groß oder zu tief verschachtelt, "
     "als dass der Installer sie sicher lesen könnte. Bitte prüfe sie und starte den Installer danach erneut. Es wurde "
     "nichts verändert.";
-// The OFX folder's own path cannot stand in the search path.
-inline std::string ofxFolderUnfit(const std::string& ofxFolder)
+// The OFX folder's own path cannot stand in the search path: `folder` is
+// the folder on its path whose name holds the character.
+inline std::string ofxFolderUnfit(const std::string& ofxFolder, const std::string& folder)
 {
     return "Der Pfad des OFX-Ordners kann nicht in OFX_PLUGIN_PATH stehen, weil er einen Doppelpunkt oder ein "
            "Steuerzeichen enthält: "
-           + ofxFolder + ". Bitte benenne den Ordner um und starte den Installer danach erneut. Es wurde nichts "
-                         "verändert.";
+           + ofxFolder + ". Bitte benenne den Ordner " + folder
+           + " um und starte den Installer danach erneut. Es wurde nichts verändert.";
 }
 inline constexpr std::string_view geoweaveClosing =
     "Resolve neu starten. In Fusion Geoweave hinzufügen und mit MediaOut verbinden.\n\n"

@@ -38,7 +38,7 @@ bool safeRelative(std::string_view path);
 
 // Finder's metadata files ("._" followed by anything, and ".DS_Store"): the
 // bundle tool leaves them out and the verifier passes them over, at every
-// depth.
+// depth; a folder so named is no Finder file, and is kept and checked.
 bool ignoredName(std::string_view name);
 
 }  // namespace kb

@@ -109,9 +109,11 @@ public:
         ctx.result["existingSearchPathsPreserved"] = true;
     }
 
-    void restoreAfterFailure(const RunContext&) noexcept override
+    std::string restoreAfterFailure(const RunContext&) noexcept override
     {
-        if (launchdChanged_) restoreLaunchd(agent_, previousLaunchdValue_);
+        if (launchdChanged_ && !restoreLaunchd(agent_, previousLaunchdValue_))
+            return std::string(messages::earlierAgentAtNextLogin);
+        return {};
     }
 
     std::string closingText() const override { return std::string(messages::geoweaveClosing); }

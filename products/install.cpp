@@ -1,5 +1,6 @@
 #include "products/install.h"
 
+#include "core/failure_text.h"
 #include "core/install_error.h"
 #include "core/messages.h"
 #include "core/paths.h"
@@ -111,9 +112,10 @@ nlohmann::json install(Recipe& recipe, const Product& product, const std::filesy
         holdInterruptions();
         const std::exception_ptr failure = std::current_exception();
         const std::vector<std::string> unrestored = transaction.rollback();
-        recipe.restoreAfterFailure(context);
-        if (unrestored.empty()) std::rethrow_exception(failure);
-        throw InstallError(messages::notRestored(backupFolder.native()));
+        const std::string note = recipe.restoreAfterFailure(context);
+        if (unrestored.empty() && note.empty()) std::rethrow_exception(failure);
+        const std::string told = unrestored.empty() ? describeFailure(failure, home) : messages::notRestored(backupFolder.native());
+        throw InstallError(note.empty() ? told : told + " " + note);
     }
     return result;
 }

@@ -35,8 +35,12 @@ PreparedAgent prepareLaunchAgent(SearchPath searchPath, const std::filesystem::p
     for (const std::string& entry : searchPath.entries) {
         if (!fitsXmlText(entry)) throw InstallError(messages::searchPathUnreadable);
     }
-    if (ofxFolder.native().find(':') != std::string::npos || !fitsXmlText(ofxFolder.native()))
-        throw InstallError(messages::ofxFolderUnfit(ofxFolder.native()));
+    std::filesystem::path folder;
+    for (const std::filesystem::path& name : ofxFolder) {
+        folder /= name;
+        if (name.native().find(':') != std::string::npos || !fitsXmlText(name.native()))
+            throw InstallError(messages::ofxFolderUnfit(ofxFolder.native(), folder.native()));
+    }
     addEntries(searchPath, ofxFolder.native());
     PreparedAgent agent;
     agent.searchPathValue = joinSearchPath(searchPath);
@@ -59,10 +63,11 @@ constexpr std::chrono::seconds bootstrapPatience{10};
 constexpr std::chrono::milliseconds bootstrapPause{500};
 
 // The status of the last bootstrap of `agent`, the first that launchd did not
-// refuse for being busy, or the last one tried.
+// refuse for being busy, or the last one tried. A run that was asked to end
+// tries once: whoever asked waits for no further ten seconds.
 int bootstrap(const LaunchAgent& agent)
 {
-    const auto giveUp = std::chrono::steady_clock::now() + bootstrapPatience;
+    const auto giveUp = std::chrono::steady_clock::now() + (interruptionNoted() ? std::chrono::seconds(0) : bootstrapPatience);
     for (;;) {
         const int status = process(systemTool("launchctl"), {"bootstrap", agent.domain, agent.file.native()}, false).status;
         if ((status != 5 && status != 37) || std::chrono::steady_clock::now() + bootstrapPause > giveUp) return status;
@@ -105,18 +110,21 @@ void attempt(const std::vector<std::string>& arguments) noexcept
 
 }  // namespace
 
-void restoreLaunchd(const LaunchAgent& agent, const std::string& previousValue) noexcept
+bool restoreLaunchd(const LaunchAgent& agent, const std::string& previousValue) noexcept
 {
     attempt({"bootout", agent.serviceTarget()});
+    bool loaded = true;
     try {
-        if (kb::exists(agent.file)) bootstrap(agent);
+        if (kb::exists(agent.file)) loaded = bootstrap(agent) == 0;
     } catch (...) {
+        loaded = false;
     }
     if (!previousValue.empty()) {
         attempt({"setenv", "OFX_PLUGIN_PATH", previousValue});
     } else {
         attempt({"unsetenv", "OFX_PLUGIN_PATH"});
     }
+    return loaded;
 }
 
 }  // namespace kb

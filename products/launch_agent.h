@@ -56,14 +56,16 @@ PreparedAgent prepareLaunchAgent(SearchPath searchPath, const std::filesystem::p
 // outside test mode, loads it into the user's launchd domain and sets the
 // variable there at once. Sets `launchdChanged` before the first command.
 // A bootstrap that launchd refuses as busy right after the bootout (status
-// 5 or 37) is tried again for about ten seconds, here and in restoreLaunchd.
+// 5 or 37) is tried again for about ten seconds, here and in restoreLaunchd
+// (but once only in a run that was asked to end).
 void installAndLoadLaunchAgent(RunContext& ctx, const LaunchAgent& agent, const PreparedAgent& prepared,
                                bool& launchdChanged);
 
 // Puts launchd back the way it was before a failed installation: unloads the
 // agent, loads the agent file again if rollback left one in place, and sets
 // OFX_PLUGIN_PATH back to `previousValue` (or removes it when that is empty).
-// Every step is tried; none ever throws.
-void restoreLaunchd(const LaunchAgent& agent, const std::string& previousValue) noexcept;
+// Every step is tried; none ever throws. False when the agent file is back
+// but launchd could not load it (it does so at the next login).
+bool restoreLaunchd(const LaunchAgent& agent, const std::string& previousValue) noexcept;
 
 }  // namespace kb

@@ -39,8 +39,9 @@ public:
     // place through the run's transaction and adds its keys to the result.
     virtual void install(RunContext& ctx) = 0;
     // After a failed run, once the transaction has been rolled back: puts
-    // back whatever the recipe changed beyond the files. Never throws.
-    virtual void restoreAfterFailure(const RunContext&) noexcept {}
+    // back whatever the recipe changed beyond the files. Never throws; returns
+    // what the user must be told of it beyond the failure (or nothing).
+    virtual std::string restoreAfterFailure(const RunContext&) noexcept { return {}; }
     // The closing dialog's text, before the backup line, once install() has
     // succeeded.
     virtual std::string closingText() const = 0;

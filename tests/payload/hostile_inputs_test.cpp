@@ -58,7 +58,8 @@ const json none = json::object();
 const json& part(const json& run, const char* key) { return run.contains(key) ? run[key] : none; }  // no temporary
 
 // The installer's own lines by their names in core/messages.h, and what the table gives after a ":": the tool,
-// the path or name it names, or "testFolder" for the texts about the folder a run installs into.
+// the path or name it names ("path|folder" for ofxFolderUnfit), or "testFolder" for the texts about the folder a
+// run installs into.
 std::string line(const std::string& key)
 {
     const std::string x = key.substr(key.find(':') + 1);
@@ -73,7 +74,7 @@ std::string line(const std::string& key)
         {"resourceFolderMissing", messages::resourceFolderMissing(x)}, {"invalidProductName", messages::invalidProductName},
         {"homeNotUtf8", messages::homeNotUtf8(test)}, {"anotherRunActive", messages::anotherRunActive(test)},
         {"outsideTestHome", messages::outsideTestHome(x)}, {"searchPathUnreadable", messages::searchPathUnreadable},
-        {"ofxFolderUnfit", messages::ofxFolderUnfit(x)}, {"lutInsideReplacedItem", messages::lutInsideReplacedItem(x)},
+        {"ofxFolderUnfit", messages::ofxFolderUnfit(x.substr(0, x.find('|')), x.substr(x.find('|') + 1))}, {"lutInsideReplacedItem", messages::lutInsideReplacedItem(x)},
         {"installerDamaged", messages::installerDamaged}, {"earlierAgentTooLarge", messages::earlierAgentTooLarge}, {"noPermission", messages::noPermission(x)},
         {"systemFailure", messages::systemFailure(x, "") + "…"}};  // the system's own words follow
     return std::string(messages::failurePrefix) + std::string(texts.at(key.substr(0, key.find(':'))));

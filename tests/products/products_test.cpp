@@ -27,14 +27,15 @@ namespace {
 struct RecordingLauncher : Launcher {
     Launcher& real;
     std::vector<std::string> commands;
-    std::string failing;  // once
+    std::string failing;  // once, or every time with `always`
+    bool always = false;
     int failStatus = 0;  // with none, the failing verb cannot be started at all
     explicit RecordingLauncher(Launcher& target) : real(target) {}
     LaunchResult run(const fs::path& program, const std::vector<std::string>& arguments, const FileLock*) override
     {
         commands.push_back(arguments.front());
         if (arguments.front() != failing) return real.run(program, arguments);
-        failing.clear();
+        if (!always) failing.clear();
         if (failStatus == 0) throw std::system_error(ENOEXEC, std::generic_category(), "launchctl");
         return {failStatus, "failed\n"};
     }
@@ -282,9 +283,10 @@ TEST_F(Products, GeoweaveRefusesASearchPathItCannotCarryAndLeavesLaunchdAlone)
 
 TEST_F(Products, GeoweavePutsLaunchdBackAfterAFailedLoad)
 {
-    struct Case { std::string verb; int status; std::string message; };
+    struct Case { std::string verb; int status; std::string message; bool always = false; };
     const Case cases[] = {
         {"bootstrap", 1, messages::systemStepFailed("launchctl", 1)},  // 5 and 37 are tried again (below)
+        {"bootstrap", 1, messages::systemStepFailed("launchctl", 1), true},  // the earlier agent loads at the next login
         {"setenv", 1, messages::systemStepFailed("launchctl", 1)},
         {"bootout", 0, "launchctl: " + std::system_error(ENOEXEC, std::generic_category()).code().message()},
         {"getenv", 0, "launchctl: " + std::system_error(ENOEXEC, std::generic_category()).code().message()},
@@ -296,8 +298,10 @@ TEST_F(Products, GeoweavePutsLaunchdBackAfterAFailedLoad)
             launchd.failing.clear();
             if (earlier) install("geoweave", false);
             const Tree before = homeNow();
-            launchd.failing = c.verb, launchd.failStatus = c.status;
-            EXPECT_EQ(failure("geoweave", false), c.message);
+            launchd.failing = c.verb, launchd.failStatus = c.status, launchd.always = c.always;
+            const std::string note = c.always && earlier ? " " + std::string(messages::earlierAgentAtNextLogin) : "";
+            EXPECT_EQ(failure("geoweave", false), c.message + note);
+            launchd.always = false;
             EXPECT_EQ(changed(before, homeNow()), std::vector<std::string>{});
         }
     }

@@ -25,7 +25,7 @@ TEST(Bundle, WritesTheThreeResourcesIntoACopyOfTheInstaller)
     const fs::path payload = dir / "Payload";
     writeFile(payload / "Runtime/b.txt", "bee\n", 0755);
     writeFile(payload / "a.txt", "", 0600);
-    writeFile(payload / "Runtime/._b.txt", "finder"), writeFile(payload / ".DS_Store/x", "finder");
+    writeFile(payload / "Runtime/._b.txt", "finder"), writeFile(payload / ".DS_Store/x", "kept"), makeLink("x", payload / "._l");
     makeLink("Runtime/b.txt", payload / "link");
     makeLink("missing", payload / "Runtime/dangling");
     writeFile(dir / "message.txt", "Grüße\r\n\n");
@@ -36,7 +36,8 @@ TEST(Bundle, WritesTheThreeResourcesIntoACopyOfTheInstaller)
     EXPECT_EQ(readText(resources / "product.json"),
               encodeProduct({"huecraft", "N", "1.0", "Payload", sha256Hex(zip), ""}));
     EXPECT_EQ(readText(resources / "payload-manifest.json"),
-              encodeManifest({{{"Runtime/b.txt", {sha256Hex("bee\n"), 4}}, {"a.txt", {sha256Hex(""), 0}}},
+              encodeManifest({{{".DS_Store/x", {sha256Hex("kept"), 4}}, {"Runtime/b.txt", {sha256Hex("bee\n"), 4}},
+                               {"a.txt", {sha256Hex(""), 0}}},
                               {{"link", "Runtime/b.txt"}, {"Runtime/dangling", "missing"}}}));
     const std::string entries = listing(resources / "payload.zip");
     for (const char* line : {"drwxr-xr-x  0 0      0           0 Jan  1  2020 Payload/\n",
@@ -46,7 +47,8 @@ TEST(Bundle, WritesTheThreeResourcesIntoACopyOfTheInstaller)
                              "-rw-------  0 0      0           0 Jan  1  2020 Payload/a.txt\n"})
         EXPECT_NE(entries.find(line), std::string::npos) << line << entries;
     EXPECT_EQ(entries.find("._b.txt"), std::string::npos);
-    EXPECT_EQ(entries.find(".DS_Store"), std::string::npos);
+    EXPECT_EQ(entries.find("._l"), std::string::npos);
+    EXPECT_NE(entries.find("Payload/.DS_Store/x\n"), std::string::npos);  // a folder named like Finder's file is kept
     EXPECT_NE(zip.find("bee\n"), std::string::npos);  // stored, not compressed
     // The same tree gives the same bytes.
     EXPECT_EQ(makeProduct(payload, dir / "out/P.app", "huecraft", "N", "1.0", "", {"--compression", "store"}), dir / "out/P.app");

@@ -81,11 +81,14 @@ void scanTree(const LinkRule& rule, const std::filesystem::path& root, const std
         }
         Folder& folder = folders.back();
         const std::string& name = folder.names[folder.next++];
-        if (ignoredName(name)) continue;
         const std::string relative = folder.prefix.empty() ? name : folder.prefix + "/" + name;
-        requireUtf8(relative, "a payload name");
         const std::filesystem::path path = root / relative;
         const struct stat info = lstatOrThrow(path);
+        // Finder's files and links are left out, as the verifier passes them
+        // over; a folder so named is kept with what it holds, which the
+        // verifier enters and checks.
+        if (ignoredName(name) && !S_ISDIR(info.st_mode)) continue;
+        requireUtf8(relative, "a payload name");
 
         PayloadItem item;
         item.relative = relative;

@@ -17,8 +17,9 @@ struct PayloadItem {
 };
 
 // Every folder, file and link below `root` (not the root itself), each folder
-// before its contents, siblings in byte order of their names; ignored names
-// (core/paths.h) are left out with everything below them. Throws
+// before its contents, siblings in byte order of their names; files and links
+// with ignored names (core/paths.h) are left out, as the verifier passes them
+// over, while a folder so named is kept with its contents, which it checks. Throws
 // std::runtime_error for anything the installer's verification would refuse
 // or that a ZIP archive cannot carry: special files (FIFOs, sockets,
 // devices), names or link texts that are not UTF-8, and links that lead
