@@ -41,6 +41,7 @@ nlohmann::json verifyAndInstall(const Product& product, Mode mode, Recipe* recip
                                 Progress& progress)
 {
     InterruptionHandling interruptions;
+    progress.stoppable();
     RunFolder run(fm->temporaryDirectory());
     // An installation sweeps once it holds its home; verification alone
     // changes no home, and sweeps what earlier runs left in their folders.

@@ -163,14 +163,18 @@ inline constexpr std::string_view progressUnpacking = "Dateien werden entpackt �
 inline constexpr std::string_view progressChecking = "Dateien werden geprüft …";
 inline constexpr std::string_view progressInstalling = "Dateien werden installiert …";
 inline constexpr std::string_view progressLaunchd = "Suchpfad für Resolve wird eingerichtet …";
-inline constexpr std::string_view progressFinishing = "Installation wird abgeschlossen …";
+inline constexpr std::string_view progressFinishing = "Installation wird abgeschlossen – Abbrechen ist nicht mehr möglich …";
 inline constexpr std::string_view progressStopping = "Änderungen werden zurückgesetzt …";
 // The user stopped the run with "Abbrechen" (or by closing its window), and
 // everything it had changed was put back.
 inline constexpr std::string_view stoppedByUser =
     "Du hast die Installation abgebrochen. Alle bereits vorgenommenen Änderungen wurden zurückgesetzt.";
-// A signal that ends a process ended the run, after everything it had changed
-// was put back.
+// The display went away while the run worked: it was stopped, and everything
+// it had changed was put back.
+inline constexpr std::string_view displayLost =
+    "Die Verbindung zur Anzeige ist abgebrochen. Bereits vorgenommene Änderungen wurden zurückgesetzt.";
+// A signal that ends a process (or the system's Quit) ended the run, after
+// everything it had changed was put back.
 inline constexpr std::string_view interrupted =
     "Der Installer wurde zum Beenden aufgefordert. Bereits vorgenommene Änderungen wurden zurückgesetzt.";
 

@@ -80,7 +80,10 @@ void Transaction::replace(const std::filesystem::path& source, const std::filesy
     const Path scratch = scratchBeside(destination);
     ScratchCleanup cleanup(scratch);
 
-    fm->copyItem(source, scratch, {.copied = {}, .installed = true});
+    const auto installed = [this](std::uint64_t bytes) {
+        if (progress_) progress_->advance(bytes);
+    };
+    fm->copyItem(source, scratch, {.copied = installed, .installed = true});
     if (mode) fm->setPermissions(scratch, *mode);
 
     Change change{destination, std::nullopt, std::nullopt};
@@ -103,10 +106,7 @@ void Transaction::replace(const std::filesystem::path& source, const std::filesy
     // is still the user's own item. Room is made first, so that recording
     // cannot fail after the swap.
     changes_.reserve(changes_.size() + 1);
-    auto record = [&] {
-        changes_.push_back(std::move(change));
-        if (progress_) progress_->advance(1);
-    };
+    auto record = [&] { changes_.push_back(std::move(change)); };
 
     if (!itemAt(destination)) {
         fm->moveItem(scratch, destination);

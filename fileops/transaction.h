@@ -27,7 +27,7 @@ public:
 
     // The backup folder is made (with its parents, private) before the first
     // change, so that a run refused before any change leaves nothing behind.
-    // Each item put in place advances `progress` by one.
+    // `progress` hears of the bytes of every item copied into place.
     explicit Transaction(std::filesystem::path backupRoot, ScratchRecorder recordScratch = {},
                          Progress* progress = nullptr);
     Transaction(const Transaction&) = delete;

@@ -111,7 +111,7 @@ void checkArchiveDigest(const Path& archive, const Product& product, Progress& p
         size = fm->attributes(archive).size;
     } catch (const std::system_error&) {
     }
-    progress.begin(messages::progressDigest, size);
+    progress.begin(Step::digest, size);
     if (sha256(archive, counted(progress)) != nfc(product.payloadSHA256)) throw InstallError(messages::damagedArchive);
 }
 
@@ -276,7 +276,7 @@ std::filesystem::path verifyPayload(const Product& product, const RunFolder& run
     const Path archive = resource / "payload.zip";
     const Path unpackFolder = run.unpackFolder();
     checkArchiveDigest(archive, product, progress);
-    progress.begin(messages::progressUnpacking);
+    progress.begin(Step::unpack);
     unpackArchive(archive, unpackFolder, run.lock());
 
     // The payload root as built, which is what is returned, and its canonical path.
@@ -287,7 +287,7 @@ std::filesystem::path verifyPayload(const Product& product, const RunFolder& run
     Expected expected(readManifest(resource / "payload-manifest.json"));
 
     requireRootInUnpackFolder(product, canonicalRoot, unpackFolder);
-    progress.begin(messages::progressChecking, expected.bytes());
+    progress.begin(Step::check, expected.bytes());
     PayloadWalk(payloadRoot, canonicalRoot, expected, items, progress).run();
     expected.requireAllFound();
     return payloadRoot;

@@ -1,7 +1,9 @@
 #pragma once
 // What the installer needs from the desktop: becoming a foreground
-// application, modal message dialogs, and the list of running applications.
-// A seam, so flow tests can answer dialogs from a script.
+// application, modal message dialogs, a progress window, and the list of
+// running applications. A seam, so flow tests can answer dialogs from a
+// script. The desktop belongs to the program's main thread: every member is
+// called there, and so is everything it calls back.
 
 #include "platform/scoped_service.h"
 
@@ -33,6 +35,11 @@ struct ProgressReport {
     bool cancellable = true;         // whether the cancel button is offered (and closing the window counts)
 };
 
+// Why a desktop can serve no more windows: its display went away (the X
+// server ended, or the connection broke), or the system asked the program to
+// quit (the Dock's Quit, a logout).
+enum class DesktopGone { display, quit };
+
 // Work that runs elsewhere (on another thread) while a progress window keeps
 // the user informed. Every member is called on the thread that serves the
 // desktop, never on the worker's.
@@ -41,7 +48,12 @@ struct WatchedWork {
     std::string cancelButton;                // the title of its one button
     std::function<bool()> finished;          // whether the work has ended
     std::function<ProgressReport()> report;  // what to show now
-    std::function<void()> cancel;            // the user asked to stop: the button, or closing the window
+    // The user asked to stop (the button, Escape, closing the window, or the
+    // window destroyed by another program): whether the work accepted it.
+    std::function<bool()> cancel;
+    // The desktop can serve no more: stops the work as far as it still can be
+    // stopped, waits for its end, reports it, and ends the program. Never returns.
+    std::function<void(DesktopGone)> abandon;
 };
 
 class Desktop {
@@ -60,11 +72,16 @@ public:
     // program keeps answering while the work runs. Once half a second has
     // passed without the work ending, a window titled work.title shows
     // report()'s line, a bar (filled to the fraction, or moving while the
-    // amount is unknown) and the button, kept up to date; the button, Escape or
-    // closing the window call cancel() (at most once, and only while the
-    // report says cancellable). No window is left on screen when it returns.
-    // This one shows nothing and only waits, for desktops without windows.
+    // amount is unknown) and the button, kept up to date; the button, Escape,
+    // closing or destroying the window call cancel() (until it accepts, and
+    // only while the report says cancellable). Should the display go away or
+    // the system ask the program to quit meanwhile, abandon() is called. No
+    // window is left on screen when it returns. This one shows nothing and
+    // only waits, for desktops without windows.
     virtual void watch(const WatchedWork& work);
+    // What the program does when the desktop goes away outside a watched run
+    // (during a dialog): report and end. Without it the program just ends.
+    std::function<void(DesktopGone)> whenGone;
 };
 
 // The process-wide desktop, set by the entry point.

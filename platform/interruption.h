@@ -14,6 +14,11 @@
 // write to fail with EPIPE.
 // SIGXFSZ is ignored meanwhile, so a write beyond the file-size limit fails
 // with EFBIG and the ordinary failure path runs.
+//
+// Threads: the handling, the checks, holdInterruptions, pauseFor and the wake
+// descriptor belong to the run's own thread (the worker of an interactive
+// run); requestStop, interruptionNoted and stoppedByUser may be called from
+// any thread.
 
 #include <chrono>
 
@@ -46,6 +51,9 @@ void checkInterruption();
 void holdInterruptions();
 
 // The user asked the run to stop; noted as a signal is. Safe from any thread.
+// While no handling lives it is forgotten when the next one begins: whoever
+// asks before then asks again once the run can be stopped
+// (Progress::stoppable).
 void requestStop() noexcept;
 
 // Whether a signal or a request was noted since the handling began, and

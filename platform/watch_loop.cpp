@@ -42,9 +42,11 @@ void WatchLoop::run()
         throw;
     }
     if (open_) {
+        refresh();  // the window's last look at the work: done, the bar full
         close();
         std::string record = "progress\ntitle: " + work_.title + "\n";
         for (const std::string& line : lines_) record += "line: " + line + "\n";
+        if (bar_) record += "bar: " + std::to_string(static_cast<int>(*bar_ * 100 + 0.5)) + "%\n";
         record += "button: " + work_.cancelButton + "\nended: ";
         record += !stopped_ ? "done" : *stopped_ == Request::button ? "button" : "closed";
         appendToLog("KESTRELBAY_DIALOG_LOG", record + "\nend\n");
@@ -58,9 +60,9 @@ void WatchLoop::stop(Request from)
 {
     if (stopped_ || failure_) return;
     try {
-        if (!work_.report().cancellable) return;
-        stopped_ = from;
-        work_.cancel();
+        // What the window offers is not the decision: the work decides, at
+        // the moment it is asked.
+        if (work_.report().cancellable && work_.cancel()) stopped_ = from;
     } catch (...) {
         failure_ = std::current_exception();
     }
@@ -68,9 +70,11 @@ void WatchLoop::stop(Request from)
 
 void WatchLoop::refresh()
 {
+    if (!open_) return;
     ProgressReport now = work_.report();
     now.cancellable = now.cancellable && !stopped_;
     if (lines_.empty() || lines_.back() != now.line) lines_.push_back(now.line);
+    if (now.fraction) bar_ = now.fraction;
     show(now);
 }
 

@@ -27,9 +27,13 @@ public:
     // Serves events until work.finished(); the window, if it was opened, is
     // closed again when this returns or throws.
     void run();
-    // For the window: calls work.cancel() the first time the user asks while
-    // the work says it can be cancelled, and ignores every other request.
+    // For the window: calls work.cancel() when the user asks while the report
+    // says the work can be cancelled, until the work accepts; other requests
+    // are ignored. The work decides, so that a request racing its last change
+    // is either a stop it carries out or refused.
     void stop(Request from);
+    // Shows the work's report now, when the window is open.
+    void refresh();
 
 protected:
     explicit WatchLoop(const WatchedWork& work) : work_(work) {}
@@ -45,12 +49,13 @@ protected:
     // Takes the window off the screen and serves the events that causes.
     virtual void close() = 0;
 
-private:
-    void refresh();
+    const WatchedWork& work() const { return work_; }
 
+private:
     const WatchedWork& work_;
     bool open_ = false;
     std::vector<std::string> lines_;  // each line the window showed, in order
+    std::optional<double> bar_;       // the fraction the bar showed last
     std::optional<Request> stopped_;  // where the request came from that cancelled the work
     std::exception_ptr failure_;      // what cancel() or report() threw below the toolkit's callbacks
 };

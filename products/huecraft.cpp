@@ -84,7 +84,6 @@ public:
         // The one change outside the transaction: a rollback leaves the LUT
         // folder in place, and an existing one is never emptied.
         fm->createDirectory(lutFolder);
-        ctx.progress.advance(1);
 
         ctx.transaction.replace(ctx.payload / "Runtime", runtime, "Runtime-1.2.0b2");
         for (const char* name : scriptFiles) {

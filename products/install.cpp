@@ -63,7 +63,7 @@ std::unique_ptr<FileLock> lockHome(const std::filesystem::path& home, bool testi
 void declareChanges(const RunContext& ctx, const std::vector<std::filesystem::path>& items)
 {
     if (ctx.testing) checkInsideTestHome(ctx.home, items);
-    ctx.progress.begin(messages::progressInstalling, items.size());
+    ctx.progress.begin(Step::install);
 }
 
 nlohmann::json install(Recipe& recipe, const Product& product, const std::filesystem::path& payload, RunFolder& run,

@@ -85,7 +85,7 @@ void installAndLoadLaunchAgent(RunContext& ctx, const LaunchAgent& agent, const 
 
     // From here on a failure has to put launchd back the way it was.
     launchdChanged = true;
-    ctx.progress.begin(messages::progressLaunchd);
+    ctx.progress.begin(Step::searchPath);
     const std::filesystem::path launchctl = systemTool("launchctl");
     // Unloads the agent of an earlier installation; one that is not loaded is fine.
     process(launchctl, {"bootout", agent.serviceTarget()}, false);

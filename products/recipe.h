@@ -26,7 +26,7 @@ struct RunContext {
     std::filesystem::path applicationSupport;  // home/Library/Application Support
     std::filesystem::path backupFolder;
     nlohmann::json& result;  // the result record; recipes add their keys last
-    Progress& progress;      // told of each item put in place (by the transaction)
+    Progress& progress;      // told of the bytes of each item put in place (by the transaction)
 };
 
 class Recipe {
@@ -51,9 +51,8 @@ public:
 // the transaction), named after the recipe's own checks and before its first
 // change. In test mode each must lie inside the test folder (or be the test
 // folder itself) once links are resolved, or the run is refused; the ordinary
-// mode follows the user's links. The progress then counts towards them: the
-// transaction advances it for each item it puts in place, the recipe for
-// each other change.
+// mode follows the user's links. The progress then counts the bytes the
+// transaction copies into place.
 void declareChanges(const RunContext& ctx, const std::vector<std::filesystem::path>& items);
 
 // A fresh recipe for the product id, or nothing for an id this installer

@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git time
   clang libclang-rt-14-dev libc++-14-dev libc++abi-14-dev
   libgtest-dev libgmock-dev
-  nlohmann-json3-dev libssl-dev libgtk-3-dev
+  nlohmann-json3-dev libssl-dev libgtk-3-dev libx11-dev
   libarchive-dev libplist-dev libutf8proc-dev
   xvfb xdotool x11-utils imagemagick
   gobjc++ libgnustep-gui-dev gnustep-make gnustep-back0.29

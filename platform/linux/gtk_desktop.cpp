@@ -8,7 +8,13 @@
 #include "platform/watch_loop.h"
 
 #include <gtk/gtk.h>
+#ifdef GDK_WINDOWING_X11
+#include <gdk/gdkx.h>
+#endif
 
+#include <unistd.h>
+
+#include <mutex>
 #include <string>
 
 namespace kb {
@@ -16,14 +22,6 @@ namespace kb {
 namespace {
 
 constexpr int firstButton = 1;
-
-void openToolkit()
-{
-    static bool ready = false;
-    if (ready) return;
-    if (!gtk_init_check(nullptr, nullptr)) throw DisplayUnavailable();
-    ready = true;
-}
 
 void collectTexts(GtkWidget* widget, std::string& out)
 {
@@ -64,12 +62,18 @@ gboolean logShownTexts(GtkWidget* dialog, GdkEvent*, gpointer)
     return FALSE;
 }
 
-// The progress window: a line, a bar and a button below each other. Escape
-// and the close box ask to stop as the button does; the window stays until
-// the work has ended.
+// The progress window: a line, a bar and a button below each other. Escape,
+// the close box and another program destroying the window ask to stop as the
+// button does; the window otherwise stays until the work has ended.
 class GtkWatch final : public WatchLoop {
 public:
     explicit GtkWatch(const WatchedWork& work) : WatchLoop(work) {}
+    ~GtkWatch()
+    {
+        if (window_) g_signal_handlers_disconnect_by_data(window_, this);
+    }
+    GtkWatch(const GtkWatch&) = delete;
+    GtkWatch& operator=(const GtkWatch&) = delete;
 
 private:
     void serve(std::chrono::milliseconds wait) override;
@@ -125,18 +129,27 @@ void GtkWatch::open(const std::string& title, const std::string& button)
         if (key->keyval != GDK_KEY_Escape) return FALSE;
         return static_cast<GtkWatch*>(loop)->stop(Request::close), TRUE;
     };
+    // Destroyed by anyone but close() (another program closing it): the
+    // window is gone, and that counts as asking to stop.
+    auto destroyed = [](GtkWidget*, gpointer data) {
+        auto* loop = static_cast<GtkWatch*>(data);
+        loop->window_ = loop->line_ = loop->bar_ = loop->button_ = nullptr;
+        loop->stop(Request::close);
+    };
     g_signal_connect(button_, "clicked", G_CALLBACK(+clicked), this);
     g_signal_connect(window_, "delete-event", G_CALLBACK(+deleted), this);
     g_signal_connect(window_, "key-press-event", G_CALLBACK(+pressed), this);
+    g_signal_connect(window_, "destroy", G_CALLBACK(+destroyed), this);
     gtk_window_set_position(GTK_WINDOW(window_), GTK_WIN_POS_CENTER);
-    gtk_window_set_keep_above(GTK_WINDOW(window_), TRUE);
     gtk_widget_show_all(window_);
     gtk_window_present(GTK_WINDOW(window_));
 }
 
 void GtkWatch::show(const ProgressReport& now)
 {
-    if (now.line != gtk_label_get_text(GTK_LABEL(line_))) gtk_label_set_text(GTK_LABEL(line_), now.line.c_str());
+    if (!window_) return;
+    const char* shown = gtk_label_get_text(GTK_LABEL(line_));
+    if (!shown || now.line != shown) gtk_label_set_text(GTK_LABEL(line_), now.line.c_str());
     if (now.fraction) gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(bar_), *now.fraction);
     else gtk_progress_bar_pulse(GTK_PROGRESS_BAR(bar_));
     gtk_widget_set_sensitive(button_, now.cancellable);
@@ -144,7 +157,11 @@ void GtkWatch::show(const ProgressReport& now)
 
 void GtkWatch::close()
 {
-    gtk_widget_destroy(window_);
+    if (window_) {
+        g_signal_handlers_disconnect_by_data(window_, this);
+        gtk_widget_destroy(window_);
+        window_ = nullptr;
+    }
     while (gtk_events_pending()) gtk_main_iteration();
 }
 
@@ -156,9 +173,62 @@ public:
     void watch(const WatchedWork& work) override
     {
         openToolkit();
-        GtkWatch(work).run();
+        watching_ = &work;
+        try {
+            GtkWatch(work).run();
+        } catch (...) {
+            watching_ = nullptr;
+            throw;
+        }
+        watching_ = nullptr;
     }
+
+private:
+    // Opens the display, once. From then on the display's going away (the
+    // connection closing, or failing under Xlib, whose own way out would end
+    // the program in the middle of the work) is told to the watched work, or
+    // to whenGone, before the program ends.
+    void openToolkit();
+    [[noreturn]] void lost();
+
+    bool ready_ = false;
+    const WatchedWork* watching_ = nullptr;
 };
+
+void GtkDesktop::openToolkit()
+{
+    if (ready_) return;
+    // The toolkit's own warnings (a window another program destroyed leaves
+    // several) are not the user's: standard error carries the installer's
+    // one line. GLib takes a writer only once in a process.
+    static std::once_flag quiet;
+    std::call_once(quiet, [] {
+        g_log_set_writer_func([](GLogLevelFlags, const GLogField*, gsize, gpointer) { return G_LOG_WRITER_HANDLED; },
+                              nullptr, nullptr);
+    });
+    if (!gtk_init_check(nullptr, nullptr)) throw DisplayUnavailable();
+    ready_ = true;
+    GdkDisplay* display = gdk_display_get_default();
+    auto closed = [](GdkDisplay*, gboolean, gpointer desktop) { static_cast<GtkDesktop*>(desktop)->lost(); };
+    g_signal_connect(display, "closed", G_CALLBACK(+closed), this);
+#ifdef GDK_WINDOWING_X11
+    if (GDK_IS_X11_DISPLAY(display)) {
+        // Xlib calls its I/O error handler (GDK's, which ends the program at
+        // once), then the display's exit handler: the first now returns, the
+        // second does what lost() does.
+        XSetIOErrorHandler([](Display*) { return 0; });
+        auto exitHandler = [](Display*, void* desktop) { static_cast<GtkDesktop*>(desktop)->lost(); };
+        XSetIOErrorExitHandler(gdk_x11_display_get_xdisplay(display), exitHandler, this);
+    }
+#endif
+}
+
+void GtkDesktop::lost()
+{
+    if (watching_) watching_->abandon(DesktopGone::display);
+    if (whenGone) whenGone(DesktopGone::display);
+    ::_exit(1);
+}
 
 bool GtkDesktop::alert(const std::string& title, const std::string& body, const std::vector<std::string>& buttons)
 {

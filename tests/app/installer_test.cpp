@@ -4,8 +4,10 @@
 
 #include "app/installer_main.h"
 #include "app/interactive_flow.h"
+#include "app/watched_run.h"
 #include "core/messages.h"
 #include "platform/file_manager.h"
+#include "platform/interruption.h"
 #include "platform/launcher.h"
 #include "platform/resource.h"
 #include "tests/support/kit.h"
@@ -13,7 +15,9 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <future>
 #include <regex>
+#include <thread>
 
 namespace kb::test {
 namespace {
@@ -163,6 +167,52 @@ TEST(InteractiveFlow, ActivatedThenResolveLookedForThenConfirmedThenClosedPerPro
     }
 }
 
+// The one stop decision, its interleavings forced around the real run of the work on its thread: a stop asked for
+// before the work could be stopped is carried out once it can be; one accepted right before the last change rolls
+// the run back at that change; after it, none is accepted and the window says so.
+TEST(WatchedRun, AStopIsDecidedOnceAndNeverLost)
+{
+    struct Watching final : Desktop {
+        std::function<void(const WatchedWork&)> script;
+        void activate() override {}
+        bool alert(const std::string&, const std::string&, const Texts&) override { return true; }
+        std::vector<RunningApplication> runningApplications() override { return {}; }
+        void watch(const WatchedWork& work) override
+        {
+            script(work);
+            while (!work.finished()) std::this_thread::yield();
+        }
+    } watching;
+    ScopedService useWatching(desktop, watching);
+    for (const std::string when : {"before the work can be stopped", "right before the last change", "after it"}) {
+        SCOPED_TRACE(when);
+        std::promise<void> reached, answered;
+        std::shared_future<void> reachedNow = reached.get_future(), answeredNow = answered.get_future();
+        watching.script = [&](const WatchedWork& work) {
+            if (when != "before the work can be stopped") reachedNow.wait();
+            EXPECT_EQ(work.cancel(), when != "after it");
+            const ProgressReport now = work.report();
+            EXPECT_EQ(std::tie(now.line, now.cancellable), std::tuple(std::string(when == "after it" ? messages::progressFinishing
+                                                                                   : messages::progressStopping), false));
+            answered.set_value();
+        };
+        const auto work = [&](Progress& progress) {
+            if (when == "before the work can be stopped") answeredNow.wait();
+            InterruptionHandling interruptions;
+            progress.stoppable();
+            if (when == "before the work can be stopped") checkInterruption();
+            if (when == "after it") progress.lastChangeDone();
+            reached.set_value();
+            answeredNow.wait();
+            progress.lastChangeDone();
+            return json(when);
+        };
+        if (when == "after it") EXPECT_EQ(runWatched("T", work), when);
+        else EXPECT_THROW(runWatched("T", work), Interrupted);
+        EXPECT_EQ(stoppedByUser(), when != "after it");
+    }
+}
+
 // Runs the installer of `bundle` on an X server of its own as runOnDisplay does, with HOME, TMPDIR and the dialog
 // log in `dir`.
 Run onDisplay(const fs::path& bundle, const fs::path& dir, const Texts& titlesAndKeys, decltype(RunOptions::env) env = {})
@@ -212,41 +262,65 @@ TEST(RealDialogs, CancelledRefusedOrFailedAsTheUserSeesIt)
     EXPECT_TRUE(picture(dir / "failing/home").empty() && fs::is_empty(dir / "failing/tmp"));
 }
 
-// The progress window as the user sees it while a helper of the real Installer waits (ditto as it unpacks, launchctl
-// as it sets the search path): left alone it goes when the run is done; Abbrechen puts everything back, launchd
-// too, ends the helper and the run (exit 1) and shows the failure dialog with the text of a run the user stopped.
-TEST(RealDialogs, TheProgressWindowWhileTheRunWorksAndItsAbbrechen)
+// The progress window as the user sees it while the real Installer works, slowed at a chosen step (ditto as it
+// unpacks, the copy into place, launchctl as it sets the search path): left alone it goes when the run is done, its
+// bar full. Abbrechen, and another program destroying the window, put everything back, launchd too, end the helper
+// and the run (exit 1) and show the failure dialog of a run the user stopped; the display going away does the same
+// with one line on standard error instead.
+TEST(RealDialogs, TheProgressWindowWhileTheRunWorksAndWhenItOrItsDisplayGoes)
 {
-    struct Case { std::string id, helper, key; };
-    for (const Case& c : {Case{"huecraft", "ditto", "shift"}, Case{"geoweave", "launchctl", "Return"}}) {
-        SCOPED_TRACE(c.id);
+    struct Case { std::string id, slow, key, ended; };
+    const Case rows[] = {{"huecraft", "ditto", "shift", "done"}, {"geoweave", "launchctl", "Return", "button"},
+                          {"huecraft", "ditto", "CLOSE", "closed"}, {"geoweave", "copy", "CLOSE", "closed"},
+                          {"geoweave", "ditto", "KILLX", ""}, {"huecraft", "copy", "KILLX", ""}};
+    for (const Case& c : rows) {
+        SCOPED_TRACE(c.id + " " + c.slow + " " + c.key);
         TempDir dir;
-        const fs::path bundle = demoProduct(c.id, dir / "P.app"), tool = bundle / "Contents/Helpers" / c.helper;
+        const fs::path bundle = demoProduct(c.id, dir / "P.app"), helpers = bundle / "Contents/Helpers";
         writeFile(dir / "home/OFX/Geoweave.ofx.bundle/old.txt", "alt");
-        for (const char* folder : {"LaunchAgents", "Application Support"}) fs::create_directories(dir / "home/Library" / folder);
-        run(tool, {"setenv", "OFX_PLUGIN_PATH", "/alt"}, {.env = {{"HOME", (dir / "home").native()}}});
-        fs::rename(tool, tool.native() + ".real");
-        writeFile(tool, "#!/bin/sh\ncase $1 in --norsrc) sleep 2;; setenv) [ -e \"$0.pid\" ] || { echo $$ >\"$0.pid\"; exec sleep 30; };; esac\n"
-                        "exec \"$0.real\" \"$@\"\n", 0755);  // the first setenv waits: the one that loads the search path
+        writeFile(dir / "home/Library/Application Support/Huecraft/Runtime-1.2.0b2/old.txt", "alt");
+        fs::create_directories(dir / "home/Library/LaunchAgents");
+        run(helpers / "launchctl", {"setenv", "OFX_PLUGIN_PATH", "/alt"}, {.env = {{"HOME", (dir / "home").native()}}});
+        decltype(RunOptions::env) env{{"OFX_PLUGIN_PATH", std::nullopt}};
+        if (c.slow == "copy") env["AS"] = "strace -f -o /dev/null -e trace=copy_file_range -e inject=copy_file_range:delay_enter=500000";
+        for (const char* tool : {"ditto", "launchctl"}) {  // the first setenv waits: the one that loads the search path
+            if (c.slow != tool) continue;
+            fs::rename(helpers / tool, helpers / (std::string(tool) + ".real"));
+            writeFile(helpers / tool, "#!/bin/sh\ncase $1 in --norsrc) sleep 2;; setenv) [ -e \"$0.pid\" ] || { echo $$ "
+                                      ">\"$0.pid\"; exec sleep 30; };; esac\nexec \"$0.real\" \"$@\"\n", 0755);
+        }
         const Tree before = picture(dir / "home");
-        const bool stop = c.key == "Return";
-        const std::string last = stop ? std::string(messages::failureTitle) : messages::installedTitle(c.id);
-        const auto ran = onDisplay(bundle, dir.path(), {messages::confirmationTitle(c.id, "2.0"), "Return", c.id, c.key, last, "Return"},
-                                  {{"OFX_PLUGIN_PATH", std::nullopt}});
-        EXPECT_EQ(outcome(ran), outcome({stop ? 1 : 0, "", ""}));
-        // The window shows the step it opened during, and later ones as far as it catches them.
-        const std::string log = std::regex_replace(readText(dir / "log"), std::regex("(progress\ntitle: .*\nline: .*\n)(line: .*\n)+"), "$1");
-        const std::string progress = "progress\ntitle: " + c.id + "\nline: "
-                                     + std::string(stop ? messages::progressLaunchd : messages::progressUnpacking)
-                                     + "\nbutton: " + std::string(messages::cancelButton) + "\nended: " + (stop ? "button" : "done") + "\nend\n";
-        EXPECT_EQ(log.substr(0, log.find(last)), confirmation(c.id) + progress + "dialog\ntitle: ");
+        const bool left = c.ended == "done", gone = c.key == "KILLX";
+        const std::string last = left ? messages::installedTitle(c.id) : std::string(messages::failureTitle);
+        Texts answers{messages::confirmationTitle(c.id, "2.0"), "Return", c.id, c.key};
+        if (!gone) answers.insert(answers.end(), {last, "Return"});
+        const auto ran = onDisplay(bundle, dir.path(), answers, env);
+        EXPECT_EQ(outcome(ran), outcome({left ? 0 : 1, "", gone ? line(messages::displayLost) : ""}));
         EXPECT_TRUE(fs::is_empty(dir / "tmp"));
-        if (!stop) continue;
-        EXPECT_EQ(log.substr(log.rfind("dialog\n")), dialog(messages::failureTitle, messages::stoppedByUser));
-        Tree after = picture(dir / "home");  // but the backup folder a stopped run leaves
-        std::erase_if(after, [](const auto& entry) { return entry.first.starts_with("Library/Application Support/"); });
-        EXPECT_EQ(after, before);
-        EXPECT_NE(run("/bin/sh", {"-c", "kill -0 $(cat \"$0\")", tool.native() + ".pid"}).status, 0) << "the helper outlived the run";
+        if (gone) {
+            EXPECT_EQ(readText(dir / "log"), confirmation(c.id));
+        } else {
+            // The window shows the steps it catches, and its bar as it last showed it: full once the run is done.
+            const std::string log = std::regex_replace(readText(dir / "log"), std::regex("(line: .*\n)+"), "");
+            const std::string bar = left ? "100" : std::regex_replace(log, std::regex("[^]*\nbar: ([0-9]+)%[^]*"), "$1");
+            EXPECT_EQ(log.substr(0, log.find(last)), confirmation(c.id) + "progress\ntitle: " + c.id + "\nbar: " + bar + "%\nbutton: "
+                      + std::string(messages::cancelButton) + "\nended: " + c.ended + "\nend\ndialog\ntitle: ");
+            if (!left) {
+                EXPECT_LT(std::stoi(bar), 100);
+                EXPECT_EQ(log.substr(log.rfind("dialog\n")), dialog(messages::failureTitle, messages::stoppedByUser));
+            }
+        }
+        if (left) continue;
+        const auto lasting = [](Tree tree) {  // but the backup folder and the LUT folder a stopped run leaves
+            std::erase_if(tree, [](const auto& entry) { return entry.first.starts_with("Library/Application Support/")
+                                                               && !entry.first.starts_with("Library/Application Support/Huecraft/Runtime"); });
+            return tree;
+        };
+        EXPECT_EQ(lasting(picture(dir / "home")), lasting(before));
+        const fs::path pid = helpers / "launchctl.pid";
+        if (fs::exists(pid)) {
+            EXPECT_NE(run("/bin/sh", {"-c", "kill -0 $(cat \"$0\")", pid}).status, 0) << "the helper outlived the run";
+        }
     }
 }
 

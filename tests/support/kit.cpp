@@ -178,8 +178,9 @@ Run runOnDisplay(const fs::path& program, std::vector<std::string> titlesAndKeys
         export DISPLAY=:$(cat "$f"); rm "$f"; timeout -k 5 30 $AS "$0" $ARGS & while [ $# -gt 0 ]; do
             w=$(window "$1" 20)
             [ -z "$p" ] || ! window "$p" 0 >/dev/null || echo "$p: still shown" >&2
-            [ -n "$w" ] && sleep 0.2 && xdotool windowfocus --sync $w key --delay 150 $2 2>/dev/null || kill $!; p=$1; shift 2; done
-        wait $!; status=$?; kill $x; exit $status)"), program.native()});
+            [ -n "$w" ] && sleep 0.2 && case $2 in CLOSE) xdotool windowclose $w;; KILLX) kill $x;;
+                *) xdotool windowfocus --sync $w key --delay 150 $2 2>/dev/null;; esac || kill $!; p=$1; shift 2; done
+        wait $!; status=$?; kill $x 2>/dev/null; exit $status)"), program.native()});
     options.env.insert({"XDG_RUNTIME_DIR", std::nullopt});
     return run("/bin/sh", titlesAndKeys, options);
 }

@@ -76,10 +76,10 @@ inline constexpr const char* windowFinder = R"(window() { i=$(($2 * 10)); while
 )";
 
 // Runs `program` on an X server of its own (Xvfb) with `options` (in its environment ARGS gives the arguments, AS a
-// command to run it as another user, and KESTRELBAY_DIALOG_LOG must name a file) and answers its dialogs in order:
-// each is waited for by its exact title, given a moment to settle, focused and given its keys; one that does not come
-// ends the run, one still shown when the next comes is reported on standard error. A run that outlives 30 seconds is
-// ended.
+// command to run it by, as another user or under strace, and KESTRELBAY_DIALOG_LOG must name a file) and answers its
+// dialogs in order: each is waited for by its exact title, given a moment to settle, focused and given its keys (or,
+// for CLOSE, destroyed as another program would, or, for KILLX, its display ended); one that does not come ends the
+// run, one still shown when the next comes is reported on standard error. A run that outlives 30 seconds is ended.
 Run runOnDisplay(const fs::path& program, std::vector<std::string> titlesAndKeys, RunOptions options);
 
 // The build: the empty installer bundle, the bundle tool, the test programs.

@@ -1,8 +1,9 @@
 // progress_watch -- <title> <button> <step>...: the system desktop (GTK, or AppKit built against GNUstep) watches
 // fake work on a thread of its own. Each step "<ms> <fraction, or -> <c: cancellable, or n> <line>" is reported for
-// that long; the work ends after the last one, or 300 ms after cancel(), which prints "cancel" each time it is called.
-// The program ends half a second after watch() has returned, so that a test sees the window gone first. The texts
-// follow "--", as for appkit_alert.
+// that long; the work ends after the last one, or 300 ms after cancel(), which prints "cancel" each time it is called
+// and accepts while the step is cancellable. Should the desktop go away, it prints "abandoned" and ends with status 3
+// once the work has ended. The program ends half a second after watch() has returned, so that a test sees the window
+// gone first. The texts follow "--", as for appkit_alert.
 
 #include "platform/desktop.h"
 
@@ -13,6 +14,8 @@
 #include <mutex>
 #include <sstream>
 #include <thread>
+
+#include <unistd.h>
 
 int main(int argc, char** argv)
 {
@@ -40,7 +43,15 @@ int main(int argc, char** argv)
     desktop->activate();
     desktop->watch({argv[2], argv[3], [&] { return finished.load(); },
                     [&] { const std::scoped_lock lock(mutex); return report; },
-                    [&] { std::puts("cancel"), std::fflush(stdout), cancelled = true; }});
+                    [&] {
+                        const std::scoped_lock lock(mutex);
+                        std::puts("cancel"), std::fflush(stdout);
+                        return cancelled = report.cancellable;
+                    },
+                    [&](kb::DesktopGone) {
+                        cancelled = true, worker.join();
+                        std::puts("abandoned"), std::fflush(stdout), ::_exit(3);
+                    }});
     worker.join();
     std::this_thread::sleep_for(milliseconds(500));
 }
