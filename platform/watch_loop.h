@@ -34,6 +34,7 @@ public:
     void stop(Request from);
     // Shows the work's report now, when the window is open.
     void refresh();
+    const WatchedWork& work() const { return work_; }
 
 protected:
     explicit WatchLoop(const WatchedWork& work) : work_(work) {}
@@ -48,8 +49,6 @@ protected:
     virtual void show(const ProgressReport& now) = 0;
     // Takes the window off the screen and serves the events that causes.
     virtual void close() = 0;
-
-    const WatchedWork& work() const { return work_; }
 
 private:
     const WatchedWork& work_;

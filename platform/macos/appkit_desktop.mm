@@ -23,11 +23,7 @@
 - (BOOL)setActivationPolicy:(NSInteger)policy;
 @end
 
-// The message that brings an application forward from macOS 14 on, where
-// activateIgnoringOtherApps: no longer does; older systems lack it.
-@protocol KBActivation
-- (void)activate;
-@end
+@class KBApplicationDelegate;
 
 // The progress window. Its button, Escape and its close box ask the watch to
 // stop the work; the window is closed by the watch once the work has ended.
@@ -159,12 +155,47 @@ NSApplication* application()
     return [NSApplication sharedApplication];
 }
 
-// Brings the application and its windows in front of the others.
+// Brings the application and its windows in front of the others. From macOS
+// 14 on, activate is only a request, which the system declines for a program
+// started from a terminal that stays in front; activateIgnoringOtherApps:
+// (deprecated there) still brings it forward, from the Finder and from a
+// terminal alike, on macOS 12 to 15.
 void comeForward(NSApplication* app)
 {
-    if ([app respondsToSelector:@selector(activate)]) [(id<KBActivation>)app activate];
-    else [app activateIgnoringOtherApps:YES];
+#if defined(__clang__)
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wdeprecated-declarations"
+#endif
+    [app activateIgnoringOtherApps:YES];
+#if defined(__clang__)
+#pragma clang diagnostic pop
+#endif
 }
+
+// An activity for as long as the object lives, so that App Nap does not slow
+// an installation whose window is hidden behind others.
+class UserActivity {
+public:
+    UserActivity()
+    {
+#if !defined(GNUSTEP)
+        activity_ = [[[NSProcessInfo processInfo] beginActivityWithOptions:NSActivityUserInitiated
+                                                                    reason:@"Installing"] retain];
+#endif
+    }
+    ~UserActivity()
+    {
+#if !defined(GNUSTEP)
+        [[NSProcessInfo processInfo] endActivity:activity_];
+        [activity_ release];
+#endif
+    }
+    UserActivity(const UserActivity&) = delete;
+    UserActivity& operator=(const UserActivity&) = delete;
+
+private:
+    id activity_ = nil;
+};
 
 // With KESTRELBAY_DIALOG_LOG set, every alert appends the texts it shows,
 // read back from the alert just before it opens, in the record the GTK
@@ -248,7 +279,6 @@ void AppKitWatch::open(const std::string& title, const std::string& button)
         [[window_ contentView] addSubview:view];
         [view release];
     }
-    [window_ setLevel:NSFloatingWindowLevel];
     [window_ center];
     comeForward(app_);
     [window_ makeKeyAndOrderFront:nil];
@@ -283,25 +313,67 @@ void AppKitWatch::close()
     window_ = nil;
 }
 
+}  // namespace
+
 class AppKitDesktop final : public Desktop {
 public:
+    AppKitDesktop();
+    ~AppKitDesktop() override;
+    AppKitDesktop(const AppKitDesktop&) = delete;
+    AppKitDesktop& operator=(const AppKitDesktop&) = delete;
+
     void activate() override;
     bool alert(const std::string& title, const std::string& body, const std::vector<std::string>& buttons) override;
     std::vector<RunningApplication> runningApplications() override;
     void watch(const WatchedWork& work) override;
 
+    NSApplicationTerminateReply shouldTerminate();
+    void tick(NSTimer* timer);
+    void willTerminate();
+
 private:
     NSApplication* launchedApplication();
 
+    KBApplicationDelegate* delegate_;
     bool launched_ = false;
+    WatchLoop* watch_ = nullptr;  // the watch that runs, with its work
+    bool quitting_ = false;       // a Quit waits for the work's end
 };
 
+}  // namespace kb
+
+// The application's delegate: a Quit (the Dock's, a logout's, an AppleScript
+// quit) while the work runs stops the work, and the program ends once its
+// changes are put back; at any other time it ends at once.
+@interface KBApplicationDelegate : NSObject {
+@public
+    // The kb::AppKitDesktop that made it (kept untyped: GCC cannot encode the
+    // desktop's std::function members as Objective-C types).
+    void* desktop;
+}
+- (void)tick:(NSTimer*)timer;
+@end
+
+namespace kb {
+
+AppKitDesktop::AppKitDesktop() : delegate_([[KBApplicationDelegate alloc] init])
+{
+    delegate_->desktop = this;
+}
+
+AppKitDesktop::~AppKitDesktop()
+{
+    [delegate_ release];
+}
+
+
 // The application, told once that it has finished launching before it shows
-// anything (which is what stops its Dock icon bouncing).
+// anything (which is what stops its Dock icon bouncing), with its delegate.
 NSApplication* AppKitDesktop::launchedApplication()
 {
     NSApplication* app = application();
     if (!launched_) {
+        [app setDelegate:delegate_];
         [app finishLaunching];
         launched_ = true;
     }
@@ -320,7 +392,52 @@ void AppKitDesktop::activate()
 void AppKitDesktop::watch(const WatchedWork& work)
 {
     AutoreleasePool pool;
-    AppKitWatch(work, launchedApplication()).run();
+    const UserActivity activity;
+    AppKitWatch loop(work, launchedApplication());
+    watch_ = &loop;
+    try {
+        loop.run();
+    } catch (...) {
+        watch_ = nullptr;
+        throw;
+    }
+    watch_ = nullptr;
+    // A Quit stopped the work: the program ends as the work says, whether or
+    // not AppKit has had its answer yet.
+    if (quitting_) work.abandon(DesktopGone::quit);
+}
+
+// A Quit while the work runs stops it and waits, answering AppKit later:
+// a timer in every run-loop mode (AppKit waits for the answer in a modal one)
+// keeps the window up to date and answers once the work has ended.
+NSApplicationTerminateReply AppKitDesktop::shouldTerminate()
+{
+    if (!watch_) return NSTerminateNow;
+    if (!quitting_) {
+        quitting_ = true;
+        watch_->stop(WatchLoop::Request::close);
+        NSTimer* timer = [NSTimer timerWithTimeInterval:0.03 target:delegate_ selector:@selector(tick:) userInfo:nil
+                                                repeats:YES];
+        for (NSString* mode : {NSDefaultRunLoopMode, NSModalPanelRunLoopMode})
+            [[NSRunLoop currentRunLoop] addTimer:timer forMode:mode];
+    }
+    return NSTerminateLater;
+}
+
+void AppKitDesktop::tick(NSTimer* timer)
+{
+    if (!watch_) return [timer invalidate];
+    watch_->refresh();
+    if (!watch_->work().finished()) return;
+    [timer invalidate];
+    [NSApp replyToApplicationShouldTerminate:YES];
+}
+
+// AppKit ends the program after this; a Quit that stopped the work ends it
+// through the work instead, which reports how the run ended.
+void AppKitDesktop::willTerminate()
+{
+    if (quitting_ && watch_) watch_->work().abandon(DesktopGone::quit);
 }
 
 bool AppKitDesktop::alert(const std::string& title, const std::string& body, const std::vector<std::string>& buttons)
@@ -355,11 +472,28 @@ std::vector<RunningApplication> AppKitDesktop::runningApplications()
     return result;
 }
 
-}  // namespace
-
 std::unique_ptr<Desktop> makeSystemDesktop()
 {
     return std::make_unique<AppKitDesktop>();
 }
 
 }  // namespace kb
+
+@implementation KBApplicationDelegate
+- (NSApplicationTerminateReply)applicationShouldTerminate:(NSApplication*)sender
+{
+    (void)sender;
+    return static_cast<kb::AppKitDesktop*>(desktop)->shouldTerminate();
+}
+
+- (void)applicationWillTerminate:(NSNotification*)notification
+{
+    (void)notification;
+    static_cast<kb::AppKitDesktop*>(desktop)->willTerminate();
+}
+
+- (void)tick:(NSTimer*)timer
+{
+    static_cast<kb::AppKitDesktop*>(desktop)->tick(timer);
+}
+@end

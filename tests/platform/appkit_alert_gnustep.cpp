@@ -2,7 +2,7 @@
 // ends (GNUstep spends the first click on making the window key, and no xdotool key reaches it). The alert shows its
 // texts in the informational style (GNUstep titles it "Information") and answers the button clicked; its buttons: one
 // width of at least 72 pixels, 10 apart, 8 from the right edge, the first rightmost. The progress window answers its
-// button only while the work can be cancelled.
+// button only while the work can be cancelled, and a Quit while the work runs stops the work and waits for its end.
 
 #include "tests/support/kit.h"
 
@@ -52,7 +52,9 @@ TEST(AppKitProgress, ShowsItsLinesAndAnswersItsButtonOnlyWhileTheWorkCanBeCancel
     const auto ran = clickedThrough(dir, "appkit_progress", "Installieren", 60,
                                     {"--", "Installieren", "Abbrechen", "2000 - n Gesperrt", "20000 0.5 c Kopieren"});
     EXPECT_EQ(std::to_string(ran.status) + ran.out + readText(dir / "log"), "0cancel\nprogress\ntitle: Installieren\n"
-              "line: Gesperrt\nline: Kopieren\nbutton: Abbrechen\nended: button\nend\n");
+              "line: Gesperrt\nline: Kopieren\nbar: 50%\nbutton: Abbrechen\nended: button\nend\n");
+    const auto quit = clickedThrough(dir, "appkit_quit", "Installieren", 400, {"--", "Installieren"});
+    EXPECT_EQ(std::to_string(quit.status) + quit.out, "3cancel\nabandoned quit\n");
 }
 
 }  // namespace
