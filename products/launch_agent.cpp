@@ -2,7 +2,6 @@
 
 #include "core/install_error.h"
 #include "core/messages.h"
-#include "core/property_list.h"
 #include "core/unicode.h"
 #include "fileops/file_helpers.h"
 #include "fileops/process.h"
@@ -16,15 +15,6 @@
 #include <stdexcept>
 
 namespace kb {
-
-std::string launchAgentPropertyList(const std::string& label, const std::string& searchPathValue)
-{
-    PropertyList agent;
-    agent.setText("Label", label);
-    agent.setTexts("ProgramArguments", {"/bin/launchctl", "setenv", "OFX_PLUGIN_PATH", searchPathValue});
-    agent.setFlag("RunAtLoad", true);
-    return agent.xml();
-}
 
 PreparedAgent prepareLaunchAgent(SearchPath searchPath, const std::filesystem::path& ofxFolder,
                                  const std::string& label, const std::filesystem::path& temp)

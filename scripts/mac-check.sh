@@ -1,26 +1,37 @@
 #!/usr/bin/env bash
 # Run once on a Mac, from the top of this repository, by a person at the
 # desktop (logged in, not over ssh): confirms what the project's Linux builds
-# cannot. It builds the project with Homebrew's libraries (as README.md's
-# macOS section says), then checks
-#   1. the bundle: otool names only system libraries, plutil reads the
-#      product's Info.plist and finds its own name and identifier;
-#   2. a start with the Finder's -psn_0_<number> argument reaches the
-#      interactive run (and, given a signed and notarised product with
-#      --signed, so does `open` of a quarantined copy of it);
-#   3. the alert of that run comes to the front;
-#   4. the bootstrap race: real launchctl bootout, then at once bootstrap of
-#      a test agent, retried as the installer does (5 or 37 again after half
-#      a second, for up to ten seconds);
-#   5. the built file manager copies a FIFO (it matters on macOS 12, which
-#      lacks mkfifoat).
-# Nothing is installed: the run of step 2 is cancelled at its first dialog,
-# and the test agent only runs /usr/bin/true and is removed again.
+# cannot. Where a check needs you, it says what to click and waits for you.
+# Nothing is installed into your home: every run installs into a folder of the
+# script's own (given as HOME, or as a marked test folder), and launchd is
+# touched only for a variable and an agent of the script's own, removed again.
+#
+# It needs the Xcode command line tools and CMake, as the installer does. The
+# checks that need a product also need the vendor's bundle tool, which writes
+# its archives with libarchive: brew install libarchive pkg-config (and, as
+# Homebrew keeps it apart, PKG_CONFIG_PATH="$(brew --prefix libarchive)/lib/pkgconfig").
+#
+#   1. the build: one universal program (arm64 and x86_64) for macOS 12 and
+#      later, linking only /usr/lib and /System; compiler and linker warnings
+#      counted apart;
+#   2. Apple's property-list reader answers the agent cases as the table says;
+#   3. launchctl setenv and getenv round trip in gui/<uid>;
+#   4. the bootstrap race: bootout, then at once bootstrap, retried as the
+#      installer retries it;
+#   5. the built file manager copies a FIFO (macOS 12 lacks mkfifoat);
+#   6. the product's Info.plist names it;
+#   7. a start with the Finder's -psn_0_<number> argument is the interactive
+#      run, and its alert comes to the front;
+#   8. the product quarantined as a download is: Gatekeeper's first open, and
+#      the items a run installs from it carry no quarantine, while a backup
+#      keeps the extended attributes of the user's item;
+#   9. a Quit during the progress window stops the run and puts everything
+#      back, and the run holds an activity against App Nap meanwhile.
 #
 # Usage: scripts/mac-check.sh [--build <folder>] [--signed <Product.app>]
-# Written for the bash 3.2 that macOS ships.
-set -eo pipefail
-cd "$(dirname "$0")/.."
+# Written for the bash 3.2 and the BSD tools macOS ships.
+set -u
+cd "$(dirname "$0")/.." || exit 2
 
 build="build-mac"
 signed=
@@ -39,104 +50,79 @@ pass() { results+=("PASS  $1"); echo "PASS  $1"; }
 fail() { results+=("FAIL  $1: $2"); echo "FAIL  $1: $2"; failed=1; }
 skip() { results+=("SKIP  $1: $2"); echo "SKIP  $1: $2"; }
 now_ms() { perl -MTime::HiRes=time -e 'printf "%d\n", time * 1000'; }
+# Tells the person what to do and waits for Return.
+ask() { echo; echo ">>> $1"; read -r -p ">>> Press Return when done. " _ </dev/tty; }
 
+macos=$(sw_vers -productVersion)
 work=$(mktemp -d "${TMPDIR:-/tmp}/kb-mac-check.XXXXXX")
 label="de.kestrelbay.mac-check.$$"
 domain="gui/$(id -u)"
-# shellcheck disable=SC2317  # called by the trap
-cleanup() {
-  launchctl bootout "$domain/$label" >/dev/null 2>&1 || true
+# The summary comes however the script ends.
+finish() {
+  launchctl bootout "$domain/$label" >/dev/null 2>&1
+  launchctl unsetenv KESTRELBAY_MAC_CHECK >/dev/null 2>&1
   rm -rf "$work"
+  echo
+  echo "Summary (macOS $macos, $(uname -m)):"
+  for line in "${results[@]}"; do echo "  $line"; done
+  exit $failed
 }
-trap cleanup EXIT
-
-macos=$(sw_vers -productVersion)
+trap finish EXIT
 echo "macOS $macos on $(uname -m)"
 
-# --- the build -------------------------------------------------------------
+# --- 1. the build -----------------------------------------------------------
 # Warnings are counted rather than made errors, so that the checks below run
 # even when Apple's compiler finds something the Linux builds did not.
-libarchive_pc="$(brew --prefix libarchive)/lib/pkgconfig"
-PKG_CONFIG_PATH="$libarchive_pc${PKG_CONFIG_PATH:+:$PKG_CONFIG_PATH}" \
-  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOPENSSL_ROOT_DIR="$(brew --prefix openssl@3)"
-cmake --build "$build" --target Installer kestrelbay-bundle demo-geoweave kb_platform 2>&1 | tee "$work/build.log"
-warnings=$(grep -c 'warning:' "$work/build.log" || true)
-if [ "$warnings" -eq 0 ]; then pass "the build has no compiler warnings"
-else fail "the build has no compiler warnings" "$warnings, see the build output above"; fi
-product="$build/demo/Geoweave.app"
-program="$product/Contents/MacOS/Installer"
+targets="Installer agent-cases"
+if cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_OSX_ARCHITECTURES="arm64;x86_64" >"$work/configure.log" 2>&1; then
+  grep -q 'kestrelbay-bundle is not built' "$work/configure.log" || targets="$targets kestrelbay-bundle demo-huecraft demo-geoweave"
+  # shellcheck disable=SC2086  # the targets are words
+  cmake --build "$build" --target $targets -j "$(sysctl -n hw.ncpu)" >"$work/build.log" 2>&1
+  built=$?
+else
+  cat "$work/configure.log"; built=1
+fi
+if [ $built -ne 0 ]; then
+  tail -n 40 "$work/build.log" 2>/dev/null
+  fail "the build" "it stopped (the lines above)"
+  exit
+fi
+pass "the build (targets: $targets)"
+compiler=$(grep 'warning:' "$work/build.log" | grep -vc '^ld: warning' || true)
+linker=$(grep -c '^ld: warning' "$work/build.log" || true)
+if [ "$compiler" -eq 0 ]; then pass "no compiler warnings"
+else fail "no compiler warnings" "$compiler: grep warning: $build (the build log is gone with the work folder; rerun cmake --build)"; fi
+if [ "$linker" -eq 0 ]; then pass "no linker warnings"
+else fail "no linker warnings" "$(grep '^ld: warning' "$work/build.log" | sort -u | head -n 3 | tr '\n' ' ')"; fi
 
-# --- 1. the bundle ---------------------------------------------------------
+program="$build/Installer.app/Contents/MacOS/Installer"
+archs=$(lipo -archs "$program" 2>&1)
+case " $archs " in
+  *" arm64 "*" x86_64 "*|*" x86_64 "*" arm64 "*) pass "one universal program ($archs)" ;;
+  *) fail "one universal program" "lipo -archs says: $archs" ;;
+esac
 foreign=$(otool -L "$program" | tail -n +2 | awk '{print $1}' | grep -Ev '^(/usr/lib/|/System/Library/)' || true)
-if [ -z "$foreign" ]; then pass "the program links only /usr/lib and /System/Library"
-else fail "the program links only /usr/lib and /System/Library" "also $(echo "$foreign" | tr '\n' ' ')"; fi
-info="$product/Contents/Info.plist"
-if plutil -lint -s "$info" &&
-   [ "$(plutil -extract CFBundleIdentifier raw "$info")" = de.kestrelbay.installer.geoweave ] &&
-   [ "$(plutil -extract CFBundleName raw "$info")" = Geoweave ] &&
-   [ "$(plutil -extract CFBundleExecutable raw "$info")" = Installer ]; then
-  pass "Info.plist names the product (Geoweave, de.kestrelbay.installer.geoweave)"
+if [ -z "$foreign" ]; then pass "the program links only /usr/lib and /System"
+else fail "the program links only /usr/lib and /System" "also $(echo "$foreign" | tr '\n' ' ')"; fi
+minos=$(otool -l "$program" | awk '/LC_BUILD_VERSION/ {b=1} b && $1 == "minos" {print $2; exit}')
+if [ "$minos" = 12.0 ]; then pass "the program runs on macOS 12 and later (minos $minos)"
+else fail "the program runs on macOS 12 and later" "minos is ${minos:-not found}"; fi
+
+# --- 2. Apple's property-list reader and the agent cases ---------------------
+if out=$("$build/agent-cases" tests/products/agent-cases.json 2>&1); then
+  pass "Foundation reads every agent case as the table says (tests/products/agent-cases.json)"
 else
-  fail "Info.plist names the product" "$(plutil -p "$info" 2>&1 | tr '\n' ' ')"
+  fail "Foundation reads every agent case as the table says" "$(echo "$out" | tr '\n' ';')"
 fi
 
-# --- 2 and 3. the Finder's argument, the interactive run, the alert in front --
-# Ends the run started as `pid` at its first dialog: Escape (the dialog's
-# cancel key) where System Events may press it, else a signal.
-end_run() {
-  osascript -e "tell application \"System Events\" to key code 53" >/dev/null 2>&1 || true
-  for _ in 1 2 3 4 5 6 7 8 9 10; do kill -0 "$1" 2>/dev/null || return 0; sleep 0.3; done
-  kill -TERM "$1" 2>/dev/null || true; sleep 2; kill -KILL "$1" 2>/dev/null || true
-}
-# Whether process `pid` is the frontmost application: System Events says so
-# (macOS asks once to let the terminal control it), or else the person does.
-in_front() {
-  local front
-  if front=$(osascript -e 'tell application "System Events" to get unix id of first application process whose frontmost is true' 2>/dev/null); then
-    [ "$front" = "$1" ]
-  else
-    local answer
-    read -r -p "Is the installer's dialog in front of every other window? [y/n] " answer </dev/tty
-    [ "$answer" = y ]
-  fi
-}
-
-"$program" -psn_0_4242 >"$work/psn.out" 2>"$work/psn.err" &
-pid=$!
-sleep 5
-# A refused command line ends at once with the usage text; the interactive
-# run waits at its first dialog (the confirmation, or Resolve's refusal).
-if kill -0 "$pid" 2>/dev/null; then
-  pass "a start with -psn_0_4242 is the interactive run (it waits at its dialog)"
-  if in_front "$pid"; then pass "the installer's alert comes to the front"
-  else fail "the installer's alert comes to the front" "another application is frontmost"; fi
-  end_run "$pid"
+# --- 3. launchctl setenv and getenv in gui/<uid> -----------------------------
+value="/Volumes/Füße/OFX:/opt/ofx with blank"
+if launchctl setenv KESTRELBAY_MAC_CHECK "$value" 2>"$work/setenv.err" &&
+   [ "$(launchctl getenv KESTRELBAY_MAC_CHECK)" = "$value" ] &&
+   launchctl unsetenv KESTRELBAY_MAC_CHECK && [ -z "$(launchctl getenv KESTRELBAY_MAC_CHECK)" ]; then
+  pass "launchctl setenv, getenv and unsetenv round trip in $domain"
 else
-  wait "$pid" 2>/dev/null && status=0 || status=$?
-  fail "a start with -psn_0_4242 is the interactive run" "it ended with status $status: $(tr '\n' ' ' <"$work/psn.err")"
-  skip "the installer's alert comes to the front" "no interactive run to look at"
-fi
-wait "$pid" 2>/dev/null || true
-
-if [ -n "$signed" ]; then
-  # As a download: a quarantined copy, opened by Launch Services as the
-  # Finder opens it (on its first start it gets a -psn_ argument; Gatekeeper
-  # may run it from a translocated copy, hence the search by its name).
-  copy="$work/$(basename "$signed")"
-  ditto "$signed" "$copy"
-  xattr -w com.apple.quarantine "0081;$(printf %x "$(date +%s)");Safari;" "$copy"
-  open "$copy"
-  sleep 8
-  pid=$(pgrep -n -f "/$(basename "$signed")/Contents/MacOS/Installer" || true)
-  if [ -n "$pid" ]; then
-    pass "open of a quarantined copy of $(basename "$signed") reaches the interactive run"
-    end_run "$pid"
-  else
-    fail "open of a quarantined copy reaches the interactive run" \
-      "no installer runs (Gatekeeper refused it? see Console.app; spctl -a -vv \"$copy\")"
-  fi
-else
-  skip "open of a quarantined copy" "needs a signed and notarised product: --signed <Product.app> (Gatekeeper refuses a quarantined unsigned one)"
+  fail "launchctl setenv, getenv and unsetenv round trip" "$(tr '\n' ' ' <"$work/setenv.err") getenv gave: $(launchctl getenv KESTRELBAY_MAC_CHECK)"
 fi
 
 # --- 4. the bootstrap race with the real launchctl ---------------------------
@@ -153,7 +139,7 @@ EOF
 if launchctl bootstrap "$domain" "$plist" 2>"$work/bootstrap.err"; then
   rounds=5 refused=0 worst=0 broken=
   for round in 1 2 3 4 5; do
-    launchctl bootout "$domain/$label" 2>/dev/null || true
+    launchctl bootout "$domain/$label" 2>/dev/null
     start=$(now_ms) statuses=
     while :; do
       status=0
@@ -161,7 +147,7 @@ if launchctl bootstrap "$domain" "$plist" 2>"$work/bootstrap.err"; then
       statuses="$statuses $status"
       elapsed=$(($(now_ms) - start))
       [ "$status" -eq 0 ] && break
-      if [ "$status" -ne 5 ] && [ "$status" -ne 37 ] || [ $((elapsed + 500)) -gt 10000 ]; then
+      if { [ "$status" -ne 5 ] && [ "$status" -ne 37 ]; } || [ $((elapsed + 500)) -gt 10000 ]; then
         broken="round $round: statuses$statuses after $elapsed ms, last: $(tr '\n' ' ' <"$work/bootstrap.err")"
         break
       fi
@@ -173,7 +159,7 @@ if launchctl bootstrap "$domain" "$plist" 2>"$work/bootstrap.err"; then
     echo "  round $round: bootstrap statuses$statuses, loaded after $elapsed ms"
   done
   if [ -z "$broken" ]; then
-    pass "bootout, then at once bootstrap: refused as busy in $refused of $rounds rounds, loaded within $worst ms each time (the installer waits up to 10000)"
+    pass "bootout, then at once bootstrap: refused as busy in $refused of $rounds rounds, loaded within $worst ms (the installer waits up to 10000)"
   else
     fail "bootout, then at once bootstrap, retried as the installer does" "$broken"
   fi
@@ -182,8 +168,6 @@ else
 fi
 
 # --- 5. a FIFO copied by the built file manager ------------------------------
-# The probe the Linux tests use, built here against the bundle's platform
-# library (the test suite itself is off on a Mac).
 probe="$work/fm_probe"
 if c++ -std=c++20 -mmacosx-version-min=12.0 -I"$build/layers/platform" tests/support/programs/fm_probe.cpp \
      "$build/platform/libkb_platform.a" -o "$probe" 2>"$work/probe.err"; then
@@ -198,7 +182,120 @@ else
   fail "build the file manager probe" "$(head -n 5 "$work/probe.err" | tr '\n' ' ')"
 fi
 
+# --- the checks that need a product -------------------------------------------
+huecraft="$build/demo/Huecraft.app"
+if [ ! -d "$huecraft" ]; then
+  for check in "the product's Info.plist" "the Finder's -psn_ start" "a quarantined product" "a Quit during the work"; do
+    skip "$check" "no product: the bundle tool needs libarchive (brew install libarchive pkg-config, then rerun)"
+  done
+  exit
+fi
+
+# --- 6. the product's Info.plist -----------------------------------------------
+info="$huecraft/Contents/Info.plist"
+if plutil -lint -s "$info" &&
+   [ "$(plutil -extract CFBundleIdentifier raw "$info")" = de.kestrelbay.installer.huecraft ] &&
+   [ "$(plutil -extract CFBundleName raw "$info")" = "Huecraft Vireo" ] &&
+   [ "$(plutil -extract CFBundleExecutable raw "$info")" = Installer ]; then
+  pass "Info.plist names the product (Huecraft Vireo, de.kestrelbay.installer.huecraft)"
+else
+  fail "Info.plist names the product" "$(plutil -p "$info" 2>&1 | tr '\n' ' ')"
+fi
+
+# --- 7. the Finder's argument, the interactive run, the alert in front --------
+mkdir -p "$work/home" "$work/tmp"
+"$huecraft/Contents/MacOS/Installer" -psn_0_4242 >"$work/psn.out" 2>"$work/psn.err" &
+pid=$!
+sleep 3
+if kill -0 "$pid" 2>/dev/null; then
+  pass "a start with -psn_0_4242 is the interactive run (it waits at its dialog)"
+  echo
+  echo ">>> A dialog 'Huecraft Vireo 1.2.0b2 installieren' should now be in front of every other window."
+  read -r -p ">>> Is it? [y/n] " answer </dev/tty
+  if [ "$answer" = y ]; then pass "the installer's alert comes to the front"
+  else fail "the installer's alert comes to the front" "not in front"; fi
+  ask "Click 'Abbrechen' in that dialog (nothing is installed)."
+  kill -TERM "$pid" 2>/dev/null
+else
+  wait "$pid"; status=$?
+  fail "a start with -psn_0_4242 is the interactive run" "it ended with status $status: $(tr '\n' ' ' <"$work/psn.err")"
+  skip "the installer's alert comes to the front" "no interactive run to look at"
+fi
+wait "$pid" 2>/dev/null
+
+# --- 8. a quarantined product ----------------------------------------------------
+# As a download: the whole product quarantined, every file in it.
+product=${signed:-$huecraft}
+copy="$work/$(basename "$product")"
+ditto "$product" "$copy"
+xattr -r -w com.apple.quarantine "0081;$(printf %x "$(date +%s)");Safari;" "$copy"
 echo
-echo "Summary (macOS $macos, $(uname -m)):"
-for line in "${results[@]}"; do echo "  $line"; done
-exit $failed
+echo ">>> Opening a quarantined copy of $(basename "$product") as the Finder would."
+if [ -z "$signed" ]; then
+  echo ">>> It is not signed, so macOS says it cannot be opened: click 'Done' (or 'OK'), then open"
+  echo ">>> System Settings > Privacy & Security, click 'Open Anyway' for Installer and confirm."
+fi
+echo ">>> When the dialog 'Huecraft Vireo 1.2.0b2 installieren' shows, click 'Abbrechen'."
+HOME="$work/home" open -W "$copy" &
+ask "Do as above until the installer's dialog has come and gone (macOS may open it a second time after 'Open Anyway')."
+kill %% 2>/dev/null
+read -r -p ">>> Did the installer's dialog come? [y/n] " answer </dev/tty
+if [ "$answer" = y ]; then pass "the quarantined product opens (Gatekeeper's first open answered)"
+else fail "the quarantined product opens" "it did not (spctl -a -vv \"$copy\"; Console.app)"; fi
+
+# A test run from the quarantined copy: its items carry no quarantine, and the
+# backup of the user's settings keeps the attribute the user's file had.
+testhome="$work/test-home"
+mkdir -p "$testhome"
+touch "$testhome/.KESTREL-BAY-INSTALLER-TEST-HOME"
+echo '{"own": 1}' >"$testhome/.huecraft_vireo.json"
+xattr -w com.example.kept yes "$testhome/.huecraft_vireo.json"
+if TMPDIR="$work/tmp" "$copy/Contents/MacOS/Installer" --test-home "$testhome" >"$work/test.out" 2>"$work/test.err"; then
+  marked=$(xattr -lr "$testhome" 2>/dev/null | grep -v '/Installer-Backups/' | grep -c com.apple.quarantine || true)
+  if [ "$marked" -eq 0 ]; then pass "items installed from a quarantined product carry no quarantine"
+  else fail "items installed from a quarantined product carry no quarantine" "$marked items do (xattr -lr)"; fi
+  kept=$(find "$testhome" -path '*/Installer-Backups/*/huecraft-config.json' -exec xattr -p com.example.kept {} \; 2>/dev/null)
+  if [ "$kept" = yes ]; then pass "the backup of the user's settings keeps its extended attributes"
+  else fail "the backup of the user's settings keeps its extended attributes" "com.example.kept is '${kept}'"; fi
+else
+  fail "a test run from the quarantined product" "$(tr '\n' ' ' <"$work/test.err")"
+fi
+
+# --- 9. a Quit during the progress window, and App Nap ---------------------------
+# A product large enough for the window to stay a while, made from the demo
+# payload and 600 MB more; the run installs into HOME=$work/quit-home.
+big="$work/Big.app" payload="$work/Huecraft-Payload"
+cp -R demo/huecraft/Huecraft-Payload "$payload"
+for i in 1 2 3 4 5 6; do head -c 104857600 /dev/urandom >"$payload/Runtime/filler-$i.bin"; done
+if "$build/kestrelbay-bundle" --payload "$payload" --id huecraft --name "Huecraft Vireo" --version 9 \
+     --message-file demo/huecraft/message.txt --output "$big" --compression store >/dev/null 2>"$work/bundle.err"; then
+  mkdir -p "$work/quit-home" "$work/quit-tmp"
+  HOME="$work/quit-home" TMPDIR="$work/quit-tmp" "$big/Contents/MacOS/Installer" >"$work/quit.out" 2>"$work/quit.err" &
+  pid=$!
+  echo
+  echo ">>> A dialog 'Huecraft Vireo 9 installieren' comes: click 'Installieren'. The script then asks the"
+  echo ">>> installer to quit while its progress window shows (nothing of yours is touched)."
+  activity=
+  for _ in $(seq 600); do
+    activity=$(pmset -g assertions | grep "pid $pid(" | grep 'Installing' || true)
+    [ -n "$activity" ] && break
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  if [ -n "$activity" ]; then pass "the run holds an activity against App Nap ($(echo "$activity" | head -n 1 | sed 's/^ *//'))"
+  else fail "the run holds an activity against App Nap" "pmset -g assertions names none for pid $pid"; fi
+  sleep 0.8
+  osascript -e 'tell application id "de.kestrelbay.installer.huecraft" to quit' >/dev/null 2>&1
+  for _ in $(seq 300); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  wait "$pid"; status=$?
+  expected="Installation abgebrochen: Der Installer wurde zum Beenden aufgefordert. Bereits vorgenommene Änderungen wurden zurückgesetzt."
+  left=$(find "$work/quit-home/Library/Application Support/Huecraft" -name 'Runtime-1.2.0b2' 2>/dev/null)
+  if [ "$status" -eq 1 ] && [ "$(cat "$work/quit.err")" = "$expected" ] && [ -z "$left" ] &&
+     [ -z "$(ls -A "$work/quit-tmp")" ]; then
+    pass "a Quit during the work stops it: everything put back, status 1, the one line on standard error"
+  else
+    fail "a Quit during the work stops it" "status $status, stderr '$(tr '\n' ' ' <"$work/quit.err")', runtime left: ${left:-no}, temporary folder: $(ls -A "$work/quit-tmp" | tr '\n' ' ')"
+  fi
+else
+  fail "make the large product" "$(tr '\n' ' ' <"$work/bundle.err")"
+fi

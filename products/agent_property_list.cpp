@@ -1,6 +1,7 @@
-// The search path of an agent an earlier installation left, read as launchd
-// reads it. On its own, beside the rest of the agent's code, so that it can be
-// built and tried with either property-list reader.
+// The agent's property list, written, and read back from an agent an earlier
+// installation left as launchd reads it. On its own, beside the rest of the
+// agent's code, so that it can be built and tried with either property-list
+// reader.
 
 #include "core/install_error.h"
 #include "core/messages.h"
@@ -8,6 +9,15 @@
 #include "products/launch_agent.h"
 
 namespace kb {
+
+std::string launchAgentPropertyList(const std::string& label, const std::string& searchPathValue)
+{
+    PropertyList agent;
+    agent.setText("Label", label);
+    agent.setTexts("ProgramArguments", {"/bin/launchctl", "setenv", "OFX_PLUGIN_PATH", searchPathValue});
+    agent.setFlag("RunAtLoad", true);
+    return agent.xml();
+}
 
 std::optional<std::string> agentSearchPath(std::string_view propertyList)
 {
