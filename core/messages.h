@@ -96,6 +96,21 @@ inline std::string confirmationBody(const std::string& productMessage)
 }
 inline std::string installedTitle(const std::string& name) { return name + " ist installiert"; }
 inline std::string backupLine(const std::string& backupDirectory) { return "\n\nSicherung: " + backupDirectory; }
+inline constexpr std::string_view goBackLine =
+    "\n\nZurück zur vorigen Version oder deinstallieren: den Installer mit gedrückter Wahltaste (⌥) öffnen.";
+// Opened with the Option key held: a restore or an uninstall instead.
+inline constexpr std::string_view restoreButton = "Wiederherstellen";
+inline constexpr std::string_view uninstallButton = "Deinstallieren";
+inline std::string maintenanceTitle(const std::string& name) { return name + " wiederherstellen oder deinstallieren"; }
+inline std::string maintenanceBody(const std::string& name)
+{
+    return "„Wiederherstellen“ spielt die letzte Sicherung zurück, die der Installer angelegt hat. „Deinstallieren“ "
+           "entfernt " + name + "; deine Einstellungen und eigenen Daten bleiben erhalten.\n\nWas dabei ersetzt oder "
+           "entfernt wird, wird zuvor gesichert.";
+}
+inline std::string restoredTitle(const std::string& name) { return name + " ist wiederhergestellt"; }
+inline std::string uninstalledTitle(const std::string& name) { return name + " ist deinstalliert"; }
+inline constexpr std::string_view restartResolve = "Starte DaVinci Resolve neu, damit die Änderung wirkt.";
 
 // Checking the payload.
 inline constexpr std::string_view damagedArchive =
@@ -157,11 +172,33 @@ inline const SystemErrorText systemErrorTexts[] = {
     {{ENOSPC, EDQUOT}, noSpaceLeft},       {{EACCES, EPERM}, noPermission}, {{EROFS}, readOnlyVolume},
     {{EMFILE, ENFILE}, tooManyOpenFiles}, {{ENAMETOOLONG}, nameTooLong},   {{EXDEV}, outsideTestHome},
 };
+// Restoring a backup and uninstalling; each refusal comes before anything is changed.
+inline std::string nothingToRestore(const std::string& product)
+{
+    return "Es gibt keine Sicherung von " + product
+           + ", die der Installer zurückspielen könnte. Es wurde nichts verändert.";
+}
+inline std::string notThisProductsBackup(const std::string& folder, const std::string& product)
+{
+    return "Der Ordner " + folder + " ist keine Sicherung von " + product
+           + " in diesem Benutzerordner. Es wurde nichts verändert.";
+}
+inline std::string backupNotUsable(const std::string& folder)
+{
+    return "Die Sicherung " + folder
+           + " enthält anderes, als der Installer zurückspielen kann, oder wurde nach dem Sichern verändert. Es wurde "
+             "nichts verändert.";
+}
+inline constexpr std::string_view resolveRunningNothingChanged =
+    "DaVinci Resolve läuft. Beende es regulär und starte den Installer danach erneut. Es wurde nichts verändert.";
+
 // The lines of the progress window, one for each step of a run.
 inline constexpr std::string_view progressDigest = "Installationspaket wird geprüft …";
 inline constexpr std::string_view progressUnpacking = "Dateien werden entpackt …";
 inline constexpr std::string_view progressChecking = "Dateien werden geprüft …";
 inline constexpr std::string_view progressInstalling = "Dateien werden installiert …";
+inline constexpr std::string_view progressRestoring = "Sicherung wird zurückgespielt …";
+inline constexpr std::string_view progressUninstalling = "Dateien werden entfernt …";
 inline constexpr std::string_view progressLaunchd = "Suchpfad für Resolve wird eingerichtet …";
 inline constexpr std::string_view progressFinishing = "Installation wird abgeschlossen – Abbrechen ist nicht mehr möglich …";
 inline constexpr std::string_view progressStopping = "Änderungen werden zurückgesetzt …";

@@ -17,6 +17,8 @@ enum class Step {
     unpack,     // unpacking the archive, which reports nothing as it goes
     check,      // the unpacked files' digests, counted in the bytes the manifest lists
     install,    // the items put in place, counted in the bytes copied from the payload
+    restore,    // a backup's items put back (a run of its own, without the steps above)
+    uninstall,  // the items taken away (a run of its own, likewise)
     searchPath, // the launchd steps of the plug-in
 };
 

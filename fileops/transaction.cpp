@@ -73,7 +73,7 @@ Path Transaction::scratchBeside(const Path& destination)
 }
 
 void Transaction::replace(const std::filesystem::path& source, const std::filesystem::path& destination,
-                          const std::string& label, std::optional<unsigned> mode)
+                          const std::string& label, std::optional<unsigned> mode, Origin origin)
 {
     makeBackupRoot();
     fm->createDirectory(destination.parent_path());
@@ -83,10 +83,10 @@ void Transaction::replace(const std::filesystem::path& source, const std::filesy
     const auto installed = [this](std::uint64_t bytes) {
         if (progress_) progress_->advance(bytes);
     };
-    fm->copyItem(source, scratch, {.copied = installed, .installed = true});
+    fm->copyItem(source, scratch, {.copied = installed, .installed = origin == Origin::payload});
     if (mode) fm->setPermissions(scratch, *mode);
 
-    Change change{destination, std::nullopt, std::nullopt};
+    Change change{destination, label, std::nullopt, std::nullopt};
     if (itemAt(destination)) {
         const Path& backup = change.backup.emplace(backupRoot_ / label);
         fm->copyItem(destination, backup);
@@ -132,6 +132,19 @@ void Transaction::replace(const std::filesystem::path& source, const std::filesy
     fm->moveItem(destination, aside);
     record();
     fm->moveItem(scratch, destination);
+    discard(aside);
+}
+
+void Transaction::remove(const std::filesystem::path& destination, const std::string& label)
+{
+    makeBackupRoot();
+    if (!itemAt(destination)) return;
+    Change change{destination, label, backupRoot_ / label, std::nullopt};
+    fm->copyItem(destination, *change.backup);
+    changes_.reserve(changes_.size() + 1);
+    const Path aside = scratchBeside(destination);
+    fm->moveItem(destination, aside);
+    changes_.push_back(std::move(change));
     discard(aside);
 }
 

@@ -16,6 +16,7 @@ class Transaction {
 public:
     struct Change {
         std::filesystem::path destination;
+        std::string label;                            // the name of its backup
         std::optional<std::filesystem::path> backup;  // backupRoot / label; none when nothing was there
         // The old item's own mode when its backup was made private, so that
         // rollback can give the restored item its mode back.
@@ -33,6 +34,11 @@ public:
     Transaction(const Transaction&) = delete;
     Transaction& operator=(const Transaction&) = delete;
 
+    // Where a replacement's item comes from: the verified payload (a mark a
+    // download left on it is not carried over), or a backup of the user's
+    // own item (copied with everything the system keeps beside it).
+    enum class Origin { payload, backup };
+
     // Installs a copy of `source` at `destination`: copied to a hidden
     // scratch name beside it, the old item (if any) copied to
     // backupRoot/label and recorded, then swapped with the scratch item in
@@ -42,7 +48,13 @@ public:
     // replacement. `mode` applies to the installed top-level item; mode 0600
     // makes the backup private too.
     void replace(const std::filesystem::path& source, const std::filesystem::path& destination,
-                 const std::string& label, std::optional<unsigned> mode = std::nullopt);
+                 const std::string& label, std::optional<unsigned> mode = std::nullopt, Origin origin = Origin::payload);
+
+    // Takes the item at `destination` away: copied to backupRoot/label, moved
+    // aside and recorded, then removed from the aside name as far as it can
+    // be (as the old item of a replacement is). With nothing there, nothing
+    // happens and nothing is recorded.
+    void remove(const std::filesystem::path& destination, const std::string& label);
 
     // Undoes every recorded change, newest first; returns the destinations
     // that could not be restored. Never throws.

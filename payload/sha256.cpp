@@ -36,6 +36,13 @@ std::string hexOf(const std::array<unsigned char, 32>& digest)
 
 }  // namespace
 
+std::string sha256OfBytes(std::string_view bytes)
+{
+    Sha256Engine digest;
+    digest.add(std::as_bytes(std::span(bytes.data(), bytes.size())));
+    return hexOf(digest.finish());
+}
+
 std::string sha256(const std::filesystem::path& path)
 {
     return sha256(path, {});

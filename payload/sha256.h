@@ -7,6 +7,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace kb {
 
@@ -22,5 +23,8 @@ std::string sha256(const std::filesystem::path& path);
 // `onPiece` throws is passed on.
 std::string sha256(const std::filesystem::path& path,
                    const std::function<void(std::span<const std::byte>)>& onPiece);
+
+// The digest of `bytes` held in memory.
+std::string sha256OfBytes(std::string_view bytes);
 
 }  // namespace kb

@@ -90,6 +90,52 @@ class GeoweaveRecipe final : public Recipe {
 public:
     std::vector<std::string> payloadItems() const override { return {bundleName}; }
 
+    std::vector<RecipeItem> items(const RunContext& ctx) const override
+    {
+        const LaunchAgent agent = searchPathAgent(ctx.home);
+        return {{ctx.home / "OFX" / bundleName, bundleName, std::nullopt, false},
+                {agent.file, agent.label + ".plist", 0644, false}};
+    }
+
+    // The plug-in and the agent file put back; then launchd follows the agent
+    // in place (outside test mode).
+    void restore(RunContext& ctx, const BackupContents& backup) override
+    {
+        beginLaunchdChange(ctx);
+        Recipe::restore(ctx, backup);
+        if (!ctx.testing) reloadLaunchAgent(ctx, agent_, withoutOurs(ctx), launchdChanged_);
+    }
+
+    // The plug-in taken away, and the OFX folder out of the agent's search
+    // path: the agent is written anew with the folders left in it, or taken
+    // away when none is; launchd follows (outside test mode). The user's own
+    // folders stay on the search path.
+    void uninstall(RunContext& ctx) override
+    {
+        beginLaunchdChange(ctx);
+        const std::filesystem::path destination = ctx.home / "OFX" / bundleName;
+        nlohmann::json removed = nlohmann::json::array();
+        if (itemAt(destination)) {
+            checkChangesInside(ctx, {destination, agent_.file});
+            ctx.transaction.remove(destination, bundleName);
+            removed.push_back(destination.native());
+        }
+        if (itemAt(agent_.file)) {
+            checkChangesInside(ctx, {agent_.file});
+            const std::string left = searchPathWithout(earlierAgentSearchPath(agent_.file).value_or(""), ofxFolderOf(ctx));
+            if (left.empty()) {
+                ctx.transaction.remove(agent_.file, agent_.label + ".plist");
+                removed.push_back(agent_.file.native());
+            } else {
+                const std::filesystem::path scratch =
+                    writeTemp(launchAgentPropertyList(agent_.label, left), ctx.temp / "new-agent.plist", 0644);
+                ctx.transaction.replace(scratch, agent_.file, agent_.label + ".plist", 0644);
+            }
+        }
+        ctx.result["removed"] = removed;
+        if (!ctx.testing) reloadLaunchAgent(ctx, agent_, withoutOurs(ctx), launchdChanged_);
+    }
+
     void install(RunContext& ctx) override
     {
         agent_ = searchPathAgent(ctx.home);
@@ -119,6 +165,22 @@ public:
     std::string closingText() const override { return std::string(messages::geoweaveClosing); }
 
 private:
+    static std::string ofxFolderOf(const RunContext& ctx) { return (ctx.home / "OFX").native(); }
+
+    // The agent, and launchd's value before the run (outside test mode), read
+    // before anything is changed, for the restore should the run fail.
+    void beginLaunchdChange(const RunContext& ctx)
+    {
+        agent_ = searchPathAgent(ctx.home);
+        if (!ctx.testing) previousLaunchdValue_ = liveLaunchdValue();
+    }
+
+    // launchd's search path without the OFX folder, for when no agent is left.
+    std::string withoutOurs(const RunContext& ctx) const
+    {
+        return searchPathWithout(previousLaunchdValue_, ofxFolderOf(ctx));
+    }
+
     LaunchAgent agent_;
     bool launchdChanged_ = false;        // set once launchd is changed outside test mode
     std::string previousLaunchdValue_;  // OFX_PLUGIN_PATH before the run; empty in test mode

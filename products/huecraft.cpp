@@ -42,11 +42,34 @@ path chooseLutFolder(const nlohmann::json& settings, const RunContext& ctx)
     return ctx.applicationSupport / "Huecraft" / "LUT";
 }
 
+// Where the recipe's items lie in the run's home.
+struct Places {
+    explicit Places(const RunContext& ctx)
+        : runtime(ctx.applicationSupport / "Huecraft" / "Runtime-1.2.0b2"), settings(ctx.home / ".huecraft_vireo.json"),
+          script(ctx.applicationSupport / "Blackmagic Design" / "DaVinci Resolve" / "Fusion" / "Scripts" / "Color" /
+                 "Huecraft_Vireo.py"),
+          colorScripts(script.parent_path())
+    {
+    }
+    path runtime, settings, script, colorScripts;
+};
+
 // Checks the existing settings and the LUT folder before changing anything,
 // then installs every item through the run's transaction and adds the
 // recipe's keys to the result record.
 class HuecraftRecipe final : public Recipe {
 public:
+    // The runtime, the script and its language files, and the settings file,
+    // which is the user's own once there.
+    std::vector<RecipeItem> items(const RunContext& ctx) const override
+    {
+        const Places at(ctx);
+        std::vector<RecipeItem> list{{at.runtime, "Runtime-1.2.0b2", std::nullopt, false}};
+        for (const char* name : scriptFiles) list.push_back({at.colorScripts / name, name, std::nullopt, false});
+        list.push_back({at.settings, "huecraft-config.json", 0600, true});
+        return list;
+    }
+
     std::vector<std::string> payloadItems() const override
     {
         std::vector<std::string> items{"Runtime"};
@@ -56,17 +79,17 @@ public:
 
     void install(RunContext& ctx) override
     {
-        const path runtime = ctx.applicationSupport / "Huecraft" / "Runtime-1.2.0b2";
-        const path settingsFile = ctx.home / ".huecraft_vireo.json";
+        const Places at(ctx);
+        const path& runtime = at.runtime;
+        const path& settingsFile = at.settings;
 
         // Nothing below changes anything until every check has passed.
         nlohmann::json settings = readSettings(settingsFile);
         const path lutFolder = chooseLutFolder(settings, ctx);
         if (!writableAncestor(lutFolder)) throw InstallError(messages::lutNotWritable);
 
-        const path script = ctx.applicationSupport / "Blackmagic Design" / "DaVinci Resolve" / "Fusion" / "Scripts" /
-                            "Color" / "Huecraft_Vireo.py";
-        const path colorScripts = script.parent_path();
+        const path& script = at.script;
+        const path& colorScripts = at.colorScripts;
         std::vector<path> changed{runtime, settingsFile};
         for (const char* name : scriptFiles) changed.push_back(colorScripts / name);
         // The LUTs would go away with an item the run replaces.

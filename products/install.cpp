@@ -7,8 +7,12 @@
 #include "fileops/file_helpers.h"
 #include "platform/file_manager.h"
 #include "platform/interruption.h"
+#include "products/backup_record.h"
 
+#include <algorithm>
 #include <exception>
+#include <functional>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -60,14 +64,31 @@ std::unique_ptr<FileLock> lockHome(const std::filesystem::path& home, bool testi
 
 }  // namespace
 
-void declareChanges(const RunContext& ctx, const std::vector<std::filesystem::path>& items)
+void checkChangesInside(const RunContext& ctx, const std::vector<std::filesystem::path>& items)
 {
     if (ctx.testing) checkInsideTestHome(ctx.home, items);
+}
+
+void declareChanges(const RunContext& ctx, const std::vector<std::filesystem::path>& items)
+{
+    checkChangesInside(ctx, items);
     ctx.progress.begin(Step::install);
 }
 
-nlohmann::json install(Recipe& recipe, const Product& product, const std::filesystem::path& payload, RunFolder& run,
-                       const std::filesystem::path& home, bool testing, Progress& progress)
+namespace {
+
+// What one run that changes a home does: the recipe's changes, given as
+// `changes`.
+using Changes = std::function<void(Recipe&, RunContext&)>;
+
+// One run that changes `home`: the home locked (and, in test mode, sealed),
+// abandoned runs swept, one transaction whose backup folder is made with its
+// first change, the changes, the records (the backup folder's, then the run's
+// INSTALLATION.json, the last thing a run writes); any failure rolled back,
+// with whatever the recipe keeps beyond its files.
+nlohmann::json changeHome(Recipe& recipe, const Product& product, const std::filesystem::path& payload, RunFolder& run,
+                          const std::filesystem::path& home, bool testing, Progress& progress, nlohmann::json result,
+                          const Changes& changes)
 {
     const std::filesystem::path applicationSupport = home / "Library/Application Support";
     const std::filesystem::path backupFolder = backupFolderIn(applicationSupport, product);
@@ -82,9 +103,7 @@ nlohmann::json install(Recipe& recipe, const Product& product, const std::filesy
     Transaction transaction(
         backupFolder, [&run](const std::filesystem::path& item) { run.recordScratchItem(item); }, &progress);
 
-    nlohmann::json result = nlohmann::json::object();
     result["product"] = product.name;
-    result["version"] = product.version;
     result["testHome"] = testing;
     result["backupDirectory"] = backupFolder.native();
 
@@ -102,9 +121,10 @@ nlohmann::json install(Recipe& recipe, const Product& product, const std::filesy
     };
 
     try {
-        recipe.install(context);
+        changes(recipe, context);
         progress.lastChangeDone();
         transaction.makeBackupRoot();
+        writeBackupRecord(transaction, home, product.name);
         fm->writeAtomically(backupFolder / "INSTALLATION.json", jsonData(result));
     } catch (...) {
         // A signal from here on is only noted: the rollback and the recipe's
@@ -118,6 +138,121 @@ nlohmann::json install(Recipe& recipe, const Product& product, const std::filesy
         throw InstallError(note.empty() ? told : told + " " + note);
     }
     return result;
+}
+
+// The folder of this product's backups in the home.
+std::filesystem::path backupsOf(const RunContext& ctx)
+{
+    return ctx.applicationSupport.native() + "/" + ctx.product.name + "/Installer-Backups";
+}
+
+// The backup folder a restore puts back: the one named, which must be one of
+// this product's backup folders in this home (not a link, nor reached through
+// one leading elsewhere), or the most recent one that holds a copy of an
+// item. Its record must name only the recipe's items at their places, and the
+// folder must hold what the record says. Anything else is refused before
+// anything is changed.
+BackupContents chosenBackup(const Recipe& recipe, const RunContext& ctx, const std::optional<std::filesystem::path>& named)
+{
+    const std::filesystem::path backups = backupsOf(ctx);
+    std::optional<BackupContents> chosen;
+    if (named) {
+        const std::filesystem::path folder = standardizedPath(named->is_absolute() ? *named : std::filesystem::current_path() / *named);
+        const bool ours = resolvedPlace(folder.parent_path()) == resolvedPlace(backups) && kb::exists(folder)
+                          && fm->attributes(folder).type == FileType::directory;
+        if (!ours) throw InstallError(messages::notThisProductsBackup(folder.native(), ctx.product.name));
+        chosen = readBackupRecord(folder);
+        if (!chosen) throw InstallError(messages::backupNotUsable(folder.native()));
+    } else {
+        std::vector<DirectoryEntry> folders;
+        if (itemAt(backups)) folders = fm->contentsOfDirectory(backups);
+        // Stamps sort as the times they name: the most recent last.
+        for (auto entry = folders.rbegin(); entry != folders.rend() && !chosen; ++entry) {
+            if (entry->type != FileType::directory) continue;
+            std::optional<BackupContents> contents = readBackupRecord(backups / entry->name);
+            if (!contents || contents->product != ctx.product.name) continue;
+            for (const auto& [label, item] : contents->items) {
+                if (item.copy) chosen = std::move(contents);
+                if (chosen) break;
+            }
+        }
+        if (!chosen) throw InstallError(messages::nothingToRestore(ctx.product.name));
+    }
+    bool fits = chosen->product == ctx.product.name;
+    const std::vector<RecipeItem> items = recipe.items(ctx);
+    for (const auto& [label, saved] : chosen->items) {
+        const auto item = std::find_if(items.begin(), items.end(), [&](const RecipeItem& one) { return one.label == label; });
+        fits = fits && item != items.end()
+               && saved.place == item->destination.lexically_relative(ctx.home).generic_string();
+    }
+    if (!fits || !holdsWhatItsRecordSays(*chosen)) throw InstallError(messages::backupNotUsable(chosen->folder.native()));
+    return *chosen;
+}
+
+}  // namespace
+
+nlohmann::json install(Recipe& recipe, const Product& product, const std::filesystem::path& payload, RunFolder& run,
+                       const std::filesystem::path& home, bool testing, Progress& progress)
+{
+    nlohmann::json result = nlohmann::json::object();
+    result["version"] = product.version;
+    return changeHome(recipe, product, payload, run, home, testing, progress, std::move(result),
+                      [](Recipe& chosen, RunContext& ctx) { chosen.install(ctx); });
+}
+
+nlohmann::json restore(Recipe& recipe, const Product& product, RunFolder& run, const std::filesystem::path& home,
+                       bool testing, const std::optional<std::filesystem::path>& named, Progress& progress)
+{
+    return changeHome(recipe, product, {}, run, home, testing, progress, nlohmann::json::object(),
+                      [&named](Recipe& chosen, RunContext& ctx) {
+                          const BackupContents backup = chosenBackup(chosen, ctx, named);
+                          ctx.progress.begin(Step::restore);
+                          ctx.result["restoredFrom"] = backup.folder.native();
+                          chosen.restore(ctx, backup);
+                      });
+}
+
+nlohmann::json uninstall(Recipe& recipe, const Product& product, RunFolder& run, const std::filesystem::path& home,
+                         bool testing, Progress& progress)
+{
+    return changeHome(recipe, product, {}, run, home, testing, progress, nlohmann::json::object(),
+                      [](Recipe& chosen, RunContext& ctx) {
+                          ctx.progress.begin(Step::uninstall);
+                          chosen.uninstall(ctx);
+                      });
+}
+
+void Recipe::restore(RunContext& ctx, const BackupContents& backup)
+{
+    nlohmann::json restored = nlohmann::json::array(), removed = nlohmann::json::array();
+    for (const RecipeItem& item : items(ctx)) {
+        const auto saved = backup.items.find(item.label);
+        if (saved == backup.items.end()) continue;  // the run that made the backup left it alone
+        checkChangesInside(ctx, {item.destination});
+        if (const std::optional<SavedCopy>& copy = saved->second.copy) {
+            // A file gets its mode as it was (its copy may have been made private).
+            const std::optional<unsigned> mode = copy->type == FileType::regular ? std::optional(copy->mode) : std::nullopt;
+            ctx.transaction.replace(backup.folder / item.label, item.destination, item.label, mode, Transaction::Origin::backup);
+            restored.push_back(item.destination.native());
+        } else if (itemAt(item.destination)) {
+            ctx.transaction.remove(item.destination, item.label);
+            removed.push_back(item.destination.native());
+        }
+    }
+    ctx.result["restored"] = restored;
+    ctx.result["removed"] = removed;
+}
+
+void Recipe::uninstall(RunContext& ctx)
+{
+    nlohmann::json removed = nlohmann::json::array();
+    for (const RecipeItem& item : items(ctx)) {
+        if (item.usersOwn || !itemAt(item.destination)) continue;
+        checkChangesInside(ctx, {item.destination});
+        ctx.transaction.remove(item.destination, item.label);
+        removed.push_back(item.destination.native());
+    }
+    ctx.result["removed"] = removed;
 }
 
 }  // namespace kb

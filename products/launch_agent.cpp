@@ -1,10 +1,12 @@
 #include "products/launch_agent.h"
 
 #include "core/install_error.h"
+#include "core/property_list_limits.h"
 #include "core/messages.h"
 #include "core/unicode.h"
 #include "fileops/file_helpers.h"
 #include "fileops/process.h"
+#include "platform/file_manager.h"
 #include "platform/interruption.h"
 #include "platform/system_tools.h"
 
@@ -84,6 +86,33 @@ void installAndLoadLaunchAgent(RunContext& ctx, const LaunchAgent& agent, const 
         throw InstallError(messages::systemStepFailed(launchctl.filename().native(), status));
     }
     process(launchctl, {"setenv", "OFX_PLUGIN_PATH", prepared.searchPathValue}, true);
+}
+
+void reloadLaunchAgent(RunContext& ctx, const LaunchAgent& agent, const std::string& withoutAgent, bool& launchdChanged)
+{
+    std::optional<std::string> value;
+    if (itemAt(agent.file)) value = agentSearchPath(readFile(agent.file, maxPropertyListBytes));
+    launchdChanged = true;
+    ctx.progress.begin(Step::searchPath);
+    const std::filesystem::path launchctl = systemTool("launchctl");
+    process(launchctl, {"bootout", agent.serviceTarget()}, false);
+    if (value) {
+        if (const int status = bootstrap(agent); status != 0)
+            throw InstallError(messages::systemStepFailed(launchctl.filename().native(), status));
+        process(launchctl, {"setenv", "OFX_PLUGIN_PATH", *value}, true);
+    } else if (!withoutAgent.empty()) {
+        process(launchctl, {"setenv", "OFX_PLUGIN_PATH", withoutAgent}, true);
+    } else {
+        process(launchctl, {"unsetenv", "OFX_PLUGIN_PATH"}, true);
+    }
+}
+
+std::string searchPathWithout(const std::string& value, const std::string& folder)
+{
+    SearchPath list;
+    addEntries(list, value);
+    std::erase(list.entries, folder);
+    return joinSearchPath(list);
 }
 
 namespace {

@@ -61,6 +61,17 @@ PreparedAgent prepareLaunchAgent(SearchPath searchPath, const std::filesystem::p
 void installAndLoadLaunchAgent(RunContext& ctx, const LaunchAgent& agent, const PreparedAgent& prepared,
                                bool& launchdChanged);
 
+// After a restore or an uninstall has put the agent file back or taken it
+// away: unloads the agent, loads the one now in place and sets
+// OFX_PLUGIN_PATH to its search path, or, with none in place, to
+// `withoutAgent` (or removes it when that is empty). Sets `launchdChanged`
+// before the first command; the bootstrap is tried again as in
+// installAndLoadLaunchAgent, and its failure, or setenv's, is the run's.
+void reloadLaunchAgent(RunContext& ctx, const LaunchAgent& agent, const std::string& withoutAgent, bool& launchdChanged);
+
+// `value` (a search path) without the entry `folder`.
+std::string searchPathWithout(const std::string& value, const std::string& folder);
+
 // Puts launchd back the way it was before a failed installation: unloads the
 // agent, loads the agent file again if rollback left one in place, and sets
 // OFX_PLUGIN_PATH back to `previousValue` (or removes it when that is empty).
