@@ -15,10 +15,27 @@ constexpr const char* testHomeMarker = ".KESTREL-BAY-INSTALLER-TEST-HOME";
 
 Invocation parseCommandLine(const std::vector<std::string>& arguments)
 {
-    if (arguments.empty()) return {Mode::interactive, {}};
-    if (arguments.size() == 1 && arguments[0] == "--verify-payload") return {Mode::verifyPayload, {}};
-    if (arguments.size() == 2 && arguments[0] == "--test-home") return {Mode::testHome, arguments[1]};
-    throw InstallError(messages::usage);
+    if (arguments.size() == 1 && arguments[0] == "--verify-payload") return {Mode::verifyPayload, {}, {}};
+    Invocation invocation;
+    bool verb = false;
+    for (auto argument = arguments.begin(); argument != arguments.end(); ++argument) {
+        const auto next = argument + 1;
+        if (*argument == "--test-home" && next != arguments.end() && !invocation.testHome) {
+            invocation.testHome = *next;
+            argument = next;
+        } else if ((*argument == "--restore" || *argument == "--uninstall") && !verb) {
+            verb = true;
+            invocation.mode = *argument == "--restore" ? Mode::restore : Mode::uninstall;
+            if (invocation.mode == Mode::restore && next != arguments.end() && !next->starts_with("--")) {
+                invocation.backupFolder = *next;
+                argument = next;
+            }
+        } else {
+            throw InstallError(messages::usage);
+        }
+    }
+    if (!verb && invocation.testHome) invocation.mode = Mode::install;
+    return invocation;
 }
 
 std::filesystem::path checkedTestHome(const std::string& argument, const std::filesystem::path& realHome)

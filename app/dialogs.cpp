@@ -13,6 +13,11 @@ bool alert(const std::string& title, const std::string& body, bool installButton
     } else {
         buttons = {std::string(messages::okButton)};
     }
+    return desktop->alert(title, body, buttons) == 0;
+}
+
+std::size_t choose(const std::string& title, const std::string& body, const std::vector<std::string>& buttons)
+{
     return desktop->alert(title, body, buttons);
 }
 

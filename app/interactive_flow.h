@@ -1,19 +1,23 @@
 #pragma once
 // The dialogs around an installation started without arguments.
 
+#include "app/command_line.h"
 #include "core/product.h"
 #include "platform/desktop.h"
 #include "products/recipe.h"
 
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace kb {
 
 // Becomes a foreground application, refuses while DaVinci Resolve runs and
-// asks for confirmation. True when the user chose "Installieren".
-bool confirmInstallation(const Product& product);
+// asks what to do: opened plainly, whether to install (Mode::install for
+// "Installieren"); opened with the Option key held, whether to restore the
+// last backup or to uninstall. Nothing when the user chose neither.
+std::optional<Mode> askWhatToDo(const Product& product);
 
 // Whether any of the applications is DaVinci Resolve: a bundle identifier
 // containing "blackmagic-design.davinciresolve", or a name that is exactly
@@ -24,7 +28,8 @@ bool resolveIsRunning(const std::vector<RunningApplication>& applications);
 // the line naming the backup folder of its result record.
 std::string closingText(const Recipe& recipe, const nlohmann::json& result);
 
-// Tells the user the product is installed, what to do next and where the backup lies.
-void showClosingDialog(const Product& product, const Recipe& recipe, const nlohmann::json& result);
+// Tells the user the run `mode` is done, what to do next and where the
+// backup lies; after an installation also how to go back.
+void showClosingDialog(const Product& product, const Recipe& recipe, Mode mode, const nlohmann::json& result);
 
 }  // namespace kb

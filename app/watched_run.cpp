@@ -27,6 +27,8 @@ std::string_view lineOf(Step step)
     case Step::unpack: return messages::progressUnpacking;
     case Step::check: return messages::progressChecking;
     case Step::install: return messages::progressInstalling;
+    case Step::restore: return messages::progressRestoring;
+    case Step::uninstall: return messages::progressUninstalling;
     case Step::searchPath: return messages::progressLaunchd;
     }
     return {};
@@ -93,7 +95,8 @@ private:
         if (!step_) return 0;
         const auto archive = static_cast<double>(archive_);
         const double payload = payload_ ? static_cast<double>(payload_) : archive;
-        const std::array<double, 5> weights{archive, archive, payload, payload, 0};
+                // A restore or an uninstall counts nothing: its bar fills when it is done.
+        const std::array<double, 7> weights{archive, archive, payload, payload, 0, 0, 0};
         const auto current = static_cast<std::size_t>(*step_);
         double total = 0, done = 0;
         for (std::size_t i = 0; i < weights.size(); ++i) {

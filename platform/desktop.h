@@ -63,9 +63,13 @@ public:
     virtual void activate() = 0;
     // Shows a modal information dialog in front of everything else: `title`
     // as its heading, `body` below it, and `buttons` in order, the first one
-    // the default. True exactly when the first button was chosen; Escape and
-    // closing the window count as any other button.
-    virtual bool alert(const std::string& title, const std::string& body, const std::vector<std::string>& buttons) = 0;
+    // the default. Returns the index of the button chosen; Escape and closing
+    // the window choose the last one, the way out.
+    virtual std::size_t alert(const std::string& title, const std::string& body,
+                              const std::vector<std::string>& buttons) = 0;
+    // Whether the user holds the Option key (⌥; Alt on other keyboards) now,
+    // as a program just opened finds out whether it was opened with it held.
+    virtual bool optionKeyHeld() { return false; }
     // The applications of the current user, in the order the system lists them.
     virtual std::vector<RunningApplication> runningApplications() = 0;
     // Serves the desktop's events on this thread until work.finished(), so the

@@ -168,8 +168,13 @@ void GtkWatch::close()
 class GtkDesktop final : public Desktop {
 public:
     void activate() override { openToolkit(); }
-    bool alert(const std::string& title, const std::string& body, const std::vector<std::string>& buttons) override;
+    std::size_t alert(const std::string& title, const std::string& body, const std::vector<std::string>& buttons) override;
     std::vector<RunningApplication> runningApplications() override { return linuxRunningApplications(); }
+    bool optionKeyHeld() override
+    {
+        openToolkit();
+        return (gdk_keymap_get_modifier_state(gdk_keymap_get_for_display(gdk_display_get_default())) & GDK_MOD1_MASK) != 0;
+    }
     void watch(const WatchedWork& work) override
     {
         openToolkit();
@@ -230,7 +235,7 @@ void GtkDesktop::lost()
     ::_exit(1);
 }
 
-bool GtkDesktop::alert(const std::string& title, const std::string& body, const std::vector<std::string>& buttons)
+std::size_t GtkDesktop::alert(const std::string& title, const std::string& body, const std::vector<std::string>& buttons)
 {
     openToolkit();
     GtkWidget* dialog = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_INFO, GTK_BUTTONS_NONE, "%s",
@@ -246,12 +251,12 @@ bool GtkDesktop::alert(const std::string& title, const std::string& body, const 
     g_signal_connect(dialog, "map-event", G_CALLBACK(logShownTexts), nullptr);
     gtk_window_present(GTK_WINDOW(dialog));
 
-    // Escape and closing the window answer GTK_RESPONSE_DELETE_EVENT, which
-    // is not the first button.
+    // Escape and closing the window answer GTK_RESPONSE_DELETE_EVENT: the last button.
     response = gtk_dialog_run(GTK_DIALOG(dialog));
     gtk_widget_destroy(dialog);
     while (gtk_events_pending()) gtk_main_iteration();
-    return response == firstButton;
+    if (response < firstButton || response >= firstButton + static_cast<int>(buttons.size())) return buttons.size() - 1;
+    return static_cast<std::size_t>(response - firstButton);
 }
 
 }  // namespace

@@ -323,8 +323,9 @@ public:
     AppKitDesktop& operator=(const AppKitDesktop&) = delete;
 
     void activate() override;
-    bool alert(const std::string& title, const std::string& body, const std::vector<std::string>& buttons) override;
+    std::size_t alert(const std::string& title, const std::string& body, const std::vector<std::string>& buttons) override;
     std::vector<RunningApplication> runningApplications() override;
+    bool optionKeyHeld() override;
     void watch(const WatchedWork& work) override;
 
     NSApplicationTerminateReply shouldTerminate();
@@ -440,7 +441,16 @@ void AppKitDesktop::willTerminate()
     if (quitting_ && watch_) watch_->work().abandon(DesktopGone::quit);
 }
 
-bool AppKitDesktop::alert(const std::string& title, const std::string& body, const std::vector<std::string>& buttons)
+bool AppKitDesktop::optionKeyHeld()
+{
+#if defined(GNUSTEP)
+    return ([NSEvent modifierFlags] & NSAlternateKeyMask) != 0;
+#else
+    return ([NSEvent modifierFlags] & NSEventModifierFlagOption) != 0;
+#endif
+}
+
+std::size_t AppKitDesktop::alert(const std::string& title, const std::string& body, const std::vector<std::string>& buttons)
 {
     AutoreleasePool pool;
     NSApplication* app = launchedApplication();
@@ -448,15 +458,16 @@ bool AppKitDesktop::alert(const std::string& title, const std::string& body, con
     [alert setAlertStyle:informationalStyle];
     [alert setMessageText:toText(title)];
     [alert setInformativeText:toText(body)];
-    // The first button added is the default one and answers Return; the
-    // second of two is the way out and answers Escape, whatever its title.
+    // The first button added is the default one and answers Return; the last
+    // of several is the way out and answers Escape, whatever its title.
     for (const std::string& button : buttons) [alert addButtonWithTitle:toText(button)];
-    if (buttons.size() == 2) [[[alert buttons] objectAtIndex:1] setKeyEquivalent:toText("\033")];
+    if (buttons.size() >= 2) [[[alert buttons] lastObject] setKeyEquivalent:toText("\033")];
     logShownTexts(alert);
     comeForward(app);
-    NSInteger response = [alert runModal];
+    const NSInteger response = [alert runModal] - NSAlertFirstButtonReturn;
     [alert release];
-    return response == NSAlertFirstButtonReturn;
+    if (response < 0 || response >= static_cast<NSInteger>(buttons.size())) return buttons.size() - 1;
+    return static_cast<std::size_t>(response);
 }
 
 std::vector<RunningApplication> AppKitDesktop::runningApplications()

@@ -17,5 +17,5 @@ int main(int argc, char** argv)
             text.replace(at, 4, 1, static_cast<char>(std::stoi(text.substr(at + 2, 2), nullptr, 16)));
     const std::unique_ptr<kb::Desktop> desktop = kb::makeSystemDesktop();
     desktop->activate();
-    return desktop->alert(texts[0], texts[1], std::vector<std::string>(texts.begin() + 2, texts.end())) ? 0 : 1;
+    return desktop->alert(texts[0], texts[1], std::vector<std::string>(texts.begin() + 2, texts.end())) == 0 ? 0 : 1;
 }
