@@ -15,8 +15,10 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <deque>
 #include <future>
 #include <regex>
+#include <set>
 #include <thread>
 
 namespace kb::test {
@@ -61,7 +63,7 @@ TEST(CommandLine, TheVerifiedJsonThenEveryRowOfTheTable)
     const Tree home = picture(root / "home");
     const std::map<std::string, std::string> known{{"usage", std::string(messages::usage)},
         {"testHomeRefused", std::string(messages::testHomeRefused)}, {"noDisplay", std::string(messages::noDisplay)},
-        {"installerDamaged", std::string(messages::installerDamaged)}};
+        {"installerDamaged", std::string(messages::installerDamaged)}, {"unknownProduct", std::string(messages::unknownProduct)}};
     for (const json& group : table["groups"]) {
         SCOPED_TRACE(group["why"].get<std::string>());
         for (const json& row : group["rows"]) {
@@ -127,18 +129,27 @@ fs::path demoProduct(const std::string& id, const fs::path& bundle)
     return makeProduct(payload, bundle, id, id, "2.0");
 }
 
-// Logs every call and answers every dialog with its first button.
+// Logs every call, answers every dialog with the button given for it (else the first) and holds the Option key
+// while `option` is set.
 class FakeDesktop final : public Desktop {
 public:
     std::string log;
+    bool option = false;
+    std::deque<std::size_t> answers;
     void activate() override { log += "activate\n"; }
+    bool optionKeyHeld() override { return log += "optionKeyHeld\n", option; }
     std::vector<RunningApplication> runningApplications() override { log += "runningApplications\n"; return {}; }
-    bool alert(const std::string& title, const std::string& body, const Texts& buttons) override
+    std::size_t alert(const std::string& title, const std::string& body, const Texts& buttons) override
     {
-        return log += dialog(title, body, buttons), true;
+        log += dialog(title, body, buttons);
+        const std::size_t answer = answers.empty() ? 0 : answers.front();
+        if (!answers.empty()) answers.pop_front();
+        return answer;
     }
 };
 
+// A double-click installs after the confirmation; opened with the Option key held, the installer offers a restore or
+// an uninstall instead, and its closing dialog tells what to do next.
 TEST(InteractiveFlow, ActivatedThenResolveLookedForThenConfirmedThenClosedPerProduct)
 {
     for (const std::string id : {"huecraft", "geoweave"}) {
@@ -155,14 +166,42 @@ TEST(InteractiveFlow, ActivatedThenResolveLookedForThenConfirmedThenClosedPerPro
         ScopedService useProcesses(launcher, *processes);
         ScopedService useFake(desktop, fake);
         resource = resourcesOf(bundle);
+        const std::string opened = "activate\noptionKeyHeld\nrunningApplications\n";
+        const Texts choices{std::string(messages::restoreButton), std::string(messages::uninstallButton),
+                            std::string(messages::cancelButton)};
+        const std::string maintenance = dialog(messages::maintenanceTitle(id), messages::maintenanceBody(id), choices);
+        auto newestBackup = [&] {
+            std::set<fs::path> all;
+            for (const auto& entry : fs::directory_iterator(support / id / "Installer-Backups")) all.insert(entry.path());
+            return all.empty() ? fs::path() : *all.rbegin();
+        };
         runInstaller({});
-        const fs::path backup = fs::directory_iterator(support / id / "Installer-Backups")->path();
+        const fs::path backup = newestBackup();
         const std::string next = std::map<std::string, std::string>{
             {"huecraft", messages::huecraftClosing(support / "Huecraft/LUT")},
             {"geoweave", std::string(messages::geoweaveClosing)}}.at(id);
-        EXPECT_EQ(fake.log, "activate\nrunningApplications\n" + confirmation(id)
-                                + dialog(messages::installedTitle(id), next + messages::backupLine(backup)));
+        EXPECT_EQ(fake.log, opened + confirmation(id) + dialog(messages::installedTitle(id), next + messages::backupLine(backup)
+                                                                                              + std::string(messages::goBackLine)));
         EXPECT_EQ(json::parse(readText(backup / "INSTALLATION.json"))["testHome"], false);
+        auto withoutBackups = [&] {
+            Tree tree = picture(dir / "home");
+            // launchd's state without the stand-in's notes of when it last ran a job.
+            std::erase_if(tree, [](const auto& entry) {
+                return entry.first.find("/Installer-Backups/") != std::string::npos || entry.first.ends_with(".job");
+            });
+            return tree;
+        };
+        const Tree installed = withoutBackups();
+
+        fake.option = true;
+        for (const auto& [answer, title] : {std::pair{std::size_t{2}, std::string()}, {1, messages::uninstalledTitle(id)},
+                                            {0, messages::restoredTitle(id)}}) {
+            fake.log.clear(), fake.answers = {answer};
+            runInstaller({});
+            const std::string closing = dialog(title, std::string(messages::restartResolve) + messages::backupLine(newestBackup()));
+            EXPECT_EQ(fake.log, opened + maintenance + (title.empty() ? "" : closing));
+        }
+        EXPECT_EQ(withoutBackups(), installed);
         EXPECT_TRUE(fs::is_empty(dir / "tmp"));
     }
 }
@@ -175,7 +214,7 @@ TEST(WatchedRun, AStopIsDecidedOnceAndNeverLost)
     struct Watching final : Desktop {
         std::function<void(const WatchedWork&)> script;
         void activate() override {}
-        bool alert(const std::string&, const std::string&, const Texts&) override { return true; }
+        std::size_t alert(const std::string&, const std::string&, const Texts&) override { return 0; }
         std::vector<RunningApplication> runningApplications() override { return {}; }
         void watch(const WatchedWork& work) override
         {

@@ -15,6 +15,7 @@
 #include "tests/support/kit.h"
 
 #include <gtest/gtest.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -84,6 +85,13 @@ struct Products : testing::Test {
         RunFolder run(temp);
         Progress silent;
         return kb::install(*makeRecipe(id), product(id), payload(id), run, home, testing, silent);
+    }
+    // Puts back the most recent backup that holds a copy.
+    nlohmann::json restore(const std::string& id, bool testing)
+    {
+        RunFolder run(temp);
+        Progress silent;
+        return kb::restore(*makeRecipe(id), product(id), run, home, testing, std::nullopt, silent);
     }
     std::string failure(const std::string& id, bool testing = true)
     {
@@ -355,16 +363,26 @@ Tree below(const Tree& tree, const std::string& prefix)
     return part;
 }
 
-// Over an earlier installation, each file operation of the run is failed
+// Over an earlier installation, each file operation of the run (an
+// installation, or a restore of the items the earlier one replaced) is failed
 // once and for good, then the run is killed right before it: a failed run
 // leaves the home as it was (or names the backup that holds what it could
 // not put back), and a killed one leaves every item whole, old or new.
 TEST_F(Products, NoFailedOrKilledRunLosesAnItem)
 {
-    for (const auto& [id, testing] : {std::pair{"huecraft", true}, {"geoweave", true}, {"geoweave", false}}) {
-        SCOPED_TRACE(std::string(id) + (testing ? " in test mode" : " with launchd"));
+    for (const auto& [id, testing, restoring] : {std::tuple{"huecraft", true, false}, {"geoweave", true, false},
+                                                 {"geoweave", false, false}, {"geoweave", false, true}}) {
+        SCOPED_TRACE(std::string(id) + (testing ? " in test mode" : " with launchd") + (restoring ? ", restoring" : ""));
         fs::remove_all(home), fs::create_directories(support);
+        if (restoring) {
+            writeFile(ofx / "Geoweave.ofx.bundle/Contents/old", "old");
+            writeFile(agentFile, launchAgentPropertyList("de.geoweave.ofxpath", "/Volumes/Old/OFX"));
+        }
         install(id, testing);
+        const auto change = [&, id = id, testing = testing, restoring = restoring] {
+            if (restoring) restore(id, testing);
+            else install(id, testing);
+        };
         fs::remove_all(dir / "earlier");
         fs::copy(home, dir / "earlier", fs::copy_options::recursive | fs::copy_options::copy_symlinks);
         auto restart = [&] {
@@ -375,7 +393,8 @@ TEST_F(Products, NoFailedOrKilledRunLosesAnItem)
         const Tree before = restart();
         Faults faults(*disk);
         ScopedService<FileManager> useFaults(fm, faults);
-        install(id, testing);
+        ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+        change();
         const Tree after = homeNow();
         const std::size_t calls = faults.calls;
         std::size_t failures = 0;
@@ -386,7 +405,7 @@ TEST_F(Products, NoFailedOrKilledRunLosesAnItem)
                 faults.calls = 0, faults.failAt = n, faults.persistent = persistent;
                 std::string error = "none";
                 try {
-                    install(id, testing);
+                    change();
                 } catch (const std::exception& e) {
                     error = e.what();
                 }
@@ -408,19 +427,23 @@ TEST_F(Products, NoFailedOrKilledRunLosesAnItem)
             }
         }
         EXPECT_GT(failures, calls);
+        if (restoring) continue;  // its items are swapped in by the same transaction as an installation's
         for (std::size_t n = 1; n <= calls; ++n) {
             restart();
             faults.calls = 0, faults.killAt = n;
             const pid_t child = ::fork();
             if (child == 0) {
                 try {
-                    install(id, testing);
+                    change();
                 } catch (...) {
                 }
                 ::_exit(0);
             }
             int status = 0;
             ::waitpid(child, &status, 0);
+            // A launchctl the killed run started finishes before the home is laid out again.
+            while (::waitpid(-1, nullptr, 0) > 0) {
+            }
             faults.killAt = 0;
             EXPECT_TRUE(WIFSIGNALED(status)) << n;
             const Tree now = homeNow();
@@ -437,8 +460,10 @@ TEST_F(Products, NoFailedOrKilledRunLosesAnItem)
 #endif
                 EXPECT_TRUE(whole) << item << " after call " << n;
             }
+            // A later installation installs over whatever the killed run left.
             install(id, testing);
-            for (const auto& [item, label] : installedItems.at(id)) EXPECT_EQ(below(homeNow(), item), below(after, item));
+            for (const auto& [item, label] : installedItems.at(id))
+                EXPECT_EQ(below(homeNow(), item), below(restoring ? before : after, item));
         }
     }
 }
