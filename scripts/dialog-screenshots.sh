@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Shows the installer's dialogs on a virtual display, as a user meets them
 # with the demo product, and saves a picture of each under docs/dialogs/: the
-# confirmation, the progress window, the closing dialog, the refusal while
-# DaVinci Resolve runs, and the failure dialog of a damaged payload.
+# confirmation, the progress window, the closing dialog, the choice offered
+# when the installer is opened with the Option (Alt) key held and what a
+# restore ends with, the refusal while DaVinci Resolve runs, and the failure
+# dialog of a damaged payload.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
@@ -52,6 +54,21 @@ run_installer "$work/Huecraft.app" "$work/home"
 shoot "Huecraft Vireo 1.2.0b2 installieren" confirmation
 shoot "Huecraft Vireo" progress look
 shoot "Huecraft Vireo ist installiert" closing
+wait $!
+
+# Installed again, so that there is an earlier version to go back to; then
+# opened with the Option key (Alt here) held: a restore of that backup.
+run_installer "$work/Huecraft.app" "$work/home"
+shoot "Huecraft Vireo 1.2.0b2 installieren" again-confirmation
+shoot "Huecraft Vireo ist installiert" again-closing
+wait $!
+rm -f "$out/again-confirmation.png" "$out/again-closing.png"
+xdotool keydown Alt_L
+run_installer "$build/demo/Huecraft.app" "$work/home"
+shoot "Huecraft Vireo wiederherstellen oder deinstallieren" maintenance look
+xdotool keyup Alt_L
+shoot "Huecraft Vireo wiederherstellen oder deinstallieren" maintenance
+shoot "Huecraft Vireo ist wiederhergestellt" restored
 wait $!
 
 # Refused while a program named "DaVinci Resolve" runs.
