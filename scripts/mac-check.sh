@@ -26,7 +26,9 @@
 #      the items a run installs from it carry no quarantine, while a backup
 #      keeps the extended attributes of the user's item;
 #   9. a Quit during the progress window stops the run and puts everything
-#      back, and the run holds an activity against App Nap meanwhile.
+#      back, and the run holds an activity against App Nap meanwhile;
+#  10. opened with the Option key held, the installer offers the restore and
+#      the uninstall instead of the installation.
 #
 # Usage: scripts/mac-check.sh [--build <folder>] [--signed <Product.app>]
 # Written for the bash 3.2 and the BSD tools macOS ships.
@@ -185,7 +187,7 @@ fi
 # --- the checks that need a product -------------------------------------------
 huecraft="$build/demo/Huecraft.app"
 if [ ! -d "$huecraft" ]; then
-  for check in "the product's Info.plist" "the Finder's -psn_ start" "a quarantined product" "a Quit during the work"; do
+  for check in "the product's Info.plist" "the Finder's -psn_ start" "a quarantined product" "a Quit during the work" "the Option key"; do
     skip "$check" "no product: the bundle tool needs libarchive (brew install libarchive pkg-config, then rerun)"
   done
   exit
@@ -299,3 +301,21 @@ if "$build/kestrelbay-bundle" --payload "$payload" --id huecraft --name "Huecraf
 else
   fail "make the large product" "$(tr '\n' ' ' <"$work/bundle.err")"
 fi
+
+# --- 10. opened with the Option key held ------------------------------------------
+# The installer reads the key as it starts; the run goes into HOME=$work/home,
+# where nothing was installed, and is cancelled.
+echo
+echo ">>> Hold the Option key (⌥) down, press Return, and keep holding it until a dialog shows."
+read -r -p ">>> " _ </dev/tty
+HOME="$work/home" TMPDIR="$work/tmp" "$huecraft/Contents/MacOS/Installer" >"$work/option.out" 2>"$work/option.err" &
+pid=$!
+echo ">>> You can let go now. The dialog should be 'Huecraft Vireo wiederherstellen oder deinstallieren',"
+echo ">>> with the buttons 'Wiederherstellen', 'Deinstallieren' and 'Abbrechen' (not the installation's)."
+read -r -p ">>> Is it? [y/n] " answer </dev/tty
+if [ "$answer" = y ]; then pass "opened with the Option key held, the installer offers the restore and the uninstall"
+else fail "opened with the Option key held, the installer offers the restore and the uninstall" "another dialog"; fi
+ask "Click 'Abbrechen' in that dialog (nothing is changed)."
+wait "$pid"; status=$?
+if [ "$status" -eq 0 ] && [ -z "$(ls -A "$work/tmp")" ]; then pass "'Abbrechen' there ends the run with nothing changed"
+else fail "'Abbrechen' there ends the run with nothing changed" "status $status, stderr '$(tr '\n' ' ' <"$work/option.err")'"; fi
