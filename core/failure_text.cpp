@@ -21,7 +21,7 @@ std::string systemErrorText(const std::system_error& error, const std::string& p
 {
     if (error.code().category() == std::generic_category() || error.code().category() == std::system_category()) {
         for (const messages::SystemErrorText& row : messages::systemErrorTexts) {
-            if (std::ranges::find(row.errors, error.code().value()) != row.errors.end()) return row.text(place);
+            if (std::find(row.errors.begin(), row.errors.end(), error.code().value()) != row.errors.end()) return row.text(place);
         }
     }
     return messages::systemFailure(place, error.what());

@@ -4,6 +4,7 @@
 
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <new>
 #include <stdexcept>
 #include <string>

@@ -34,8 +34,11 @@ const char* nameOf(FileType type)
 }
 
 // Everything below the copied folder `root`, one line per entry in the order
-// of their paths (type, mode, and a file's digest or a link's text), and
+// of their paths (type, mode, and a file's size or a link's text), and
 // whether every link leads inside the folder. The walk holds no folder open.
+// Files are not read: that would read every byte of a replaced runtime a
+// second time in every run, where the listing already tells a backup that
+// was changed or filled from elsewhere.
 struct FolderListing {
     std::string lines;
     bool linksInside = true;
@@ -55,7 +58,7 @@ FolderListing listingOf(const std::filesystem::path& root)
             const FileAttributes attributes = fm->attributes(path);
             std::string line = std::string(nameOf(attributes.type)) + " " + std::to_string(attributes.permissions);
             if (attributes.type == FileType::directory) folders.push_back(relative);
-            if (attributes.type == FileType::regular) line += " " + sha256(path);
+            if (attributes.type == FileType::regular) line += " " + std::to_string(attributes.size);
             if (attributes.type == FileType::symlink) {
                 const std::string target = fm->destinationOfSymbolicLink(path);
                 line += " " + target;

@@ -21,7 +21,7 @@ struct SavedCopy {
     FileType type = FileType::regular;
     unsigned mode = 0;         // the item's own mode before the run (a private copy's, before it was made private)
     std::uint64_t size = 0;    // a file's
-    std::string sha256;        // a file's digest, or a folder's: of every entry below it, their modes and contents
+    std::string sha256;        // a file's digest, or a folder's: of the list of every entry below it (type, mode, size)
     std::string target;        // a link's text
 
     bool operator==(const SavedCopy&) const = default;
@@ -47,7 +47,7 @@ std::optional<BackupContents> readBackupRecord(const std::filesystem::path& fold
 
 // Whether the folder holds exactly what its record says: a copy for every item
 // that had one, of the recorded type (a file of its size and digest, a folder
-// with the digest of what it holds, a link with its text), no link in a
+// holding entries of the recorded types, modes and sizes, a link with its text), no link in a
 // copied folder that leads out of that folder,
 // and nothing else but the two records.
 bool holdsWhatItsRecordSays(const BackupContents& contents);

@@ -180,10 +180,11 @@ BackupContents chosenBackup(const Recipe& recipe, const RunContext& ctx, const s
     }
     bool fits = chosen->product == ctx.product.name;
     const std::vector<RecipeItem> items = recipe.items(ctx);
-    for (const auto& [label, saved] : chosen->items) {
-        const auto item = std::find_if(items.begin(), items.end(), [&](const RecipeItem& one) { return one.label == label; });
+    for (const auto& saved : chosen->items) {
+        const auto item =
+            std::find_if(items.begin(), items.end(), [&](const RecipeItem& one) { return one.label == saved.first; });
         fits = fits && item != items.end()
-               && saved.place == item->destination.lexically_relative(ctx.home).generic_string();
+               && saved.second.place == item->destination.lexically_relative(ctx.home).generic_string();
     }
     if (!fits || !holdsWhatItsRecordSays(*chosen)) throw InstallError(messages::backupNotUsable(chosen->folder.native()));
     return *chosen;
