@@ -276,6 +276,25 @@ TEST_F(SystemFileManager, CopyKeepsTimesAndNamedPipesAndRefusesSockets)
     EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "sock-copy")));
 }
 
+// A copy deeper than the folders a walk keeps open goes back up through
+// "..": when the tree was moved meanwhile, that leads to another folder, and
+// the copy stops instead of taking that folder's entries for the tree's.
+TEST_F(SystemFileManager, ACopyStopsWhenItsTreeIsMovedWhileItIsDeepInIt)
+{
+    Path deep = dir / "tree/moved";
+    for (int level = 0; level < 40; ++level) deep /= "d";
+    writeFile(deep / "file", "tief");
+    writeFile(dir / "tree/z", "eigen");
+    writeFile(dir / "elsewhere/z", "fremd");
+    CopyOptions options;
+    options.copied = [&](std::uint64_t) {
+        if (fs::exists(dir / "tree/moved")) fs::rename(dir / "tree/moved", dir / "elsewhere/moved");
+    };
+    EXPECT_EQ(errorOf([&] { fm->copyItem(dir / "tree", dir / "copy", options); }, cannot("open folder", dir / "tree")),
+              ESTALE);
+    EXPECT_TRUE(!fs::exists(dir / "copy/z") || readText(dir / "copy/z") == "eigen");
+}
+
 TEST_F(SystemFileManager, NewFilesGetTheModeTheUmaskAllows)
 {
     for (auto [mask, mode] : {std::pair<mode_t, unsigned>{022, 0644}, {077, 0600}, {027, 0640}}) {

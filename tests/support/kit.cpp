@@ -11,9 +11,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 #include <system_error>
+#include <vector>
 
 extern char** environ;
 
@@ -77,14 +80,40 @@ unsigned modeOf(const fs::path& path)
     return st.st_mode & 07777;
 }
 
-std::string sha256Hex(std::string_view bytes)
+namespace {
+
+// The SHA-256 of what `feed` gives the digest, in hex.
+std::string sha256HexOf(const std::function<void(EVP_MD_CTX*)>& feed)
 {
+    const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr);
+    feed(context.get());
     std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
     unsigned length = 0;
-    EVP_Digest(bytes.data(), bytes.size(), digest.data(), &length, EVP_sha256(), nullptr);
+    EVP_DigestFinal_ex(context.get(), digest.data(), &length);
     std::string hex;
     for (unsigned i = 0; i < length; ++i) hex += "0123456789abcdef"[digest[i] >> 4], hex += "0123456789abcdef"[digest[i] & 15];
     return hex;
+}
+
+// A file's, read in pieces: the trees pictured hold programs of tens of
+// megabytes, which a sanitizer build would otherwise copy around whole.
+std::string fileSha256Hex(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + path.native());
+    return sha256HexOf([&](EVP_MD_CTX* context) {
+        std::vector<char> piece(std::size_t{1} << 16);
+        while (in.read(piece.data(), static_cast<std::streamsize>(piece.size())) || in.gcount() > 0)
+            EVP_DigestUpdate(context, piece.data(), static_cast<std::size_t>(in.gcount()));
+    });
+}
+
+}  // namespace
+
+std::string sha256Hex(std::string_view bytes)
+{
+    return sha256HexOf([&](EVP_MD_CTX* context) { EVP_DigestUpdate(context, bytes.data(), bytes.size()); });
 }
 
 std::string describe(const fs::path& item)
@@ -93,7 +122,7 @@ std::string describe(const fs::path& item)
     if (::lstat(item.c_str(), &st) != 0) return "";
     char mode[8];
     std::snprintf(mode, sizeof mode, "%o", st.st_mode & 07777);
-    if (S_ISREG(st.st_mode)) return std::string("f ") + mode + " " + sha256Hex(readText(item));
+    if (S_ISREG(st.st_mode)) return std::string("f ") + mode + " " + fileSha256Hex(item);
     if (S_ISDIR(st.st_mode)) return std::string("d ") + mode;
     if (S_ISLNK(st.st_mode)) return "l " + fs::read_symlink(item).native();
     return std::string("o ") + mode;
