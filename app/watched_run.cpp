@@ -95,7 +95,7 @@ private:
         if (!step_) return 0;
         const auto archive = static_cast<double>(archive_);
         const double payload = payload_ ? static_cast<double>(payload_) : archive;
-                // A restore or an uninstall counts nothing: its bar fills when it is done.
+        // A restore or an uninstall counts nothing: its bar fills when it is done.
         const std::array<double, 7> weights{archive, archive, payload, payload, 0, 0, 0};
         const auto current = static_cast<std::size_t>(*step_);
         double total = 0, done = 0;
