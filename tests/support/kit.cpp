@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -103,7 +104,9 @@ std::string fileSha256Hex(const fs::path& path)
     std::ifstream in(path, std::ios::binary);
     if (!in) throw std::runtime_error("cannot read " + path.native());
     return sha256HexOf([&](EVP_MD_CTX* context) {
-        std::vector<char> piece(std::size_t{1} << 16);
+        std::error_code unknown;
+        const std::uintmax_t size = fs::file_size(path, unknown);
+        std::string piece(unknown ? 65536 : std::min<std::uintmax_t>(size + 1, 65536), '\0');
         while (in.read(piece.data(), static_cast<std::streamsize>(piece.size())) || in.gcount() > 0)
             EVP_DigestUpdate(context, piece.data(), static_cast<std::size_t>(in.gcount()));
     });
@@ -203,7 +206,7 @@ Run run(const fs::path& program, const std::vector<std::string>& arguments, cons
 Run runOnDisplay(const fs::path& program, std::vector<std::string> titlesAndKeys, RunOptions options)
 {
     titlesAndKeys.insert(titlesAndKeys.begin(), {"-c", windowFinder + std::string(R"(f=$KESTRELBAY_DIALOG_LOG.x
-        Xvfb -displayfd 3 3>"$f" 2>/dev/null & x=$!; for i in $(seq 100); do [ -s "$f" ] && break; sleep 0.1; done
+        Xvfb -displayfd 3 3>"$f" 2>/dev/null & x=$!; for i in $(seq 300); do [ -s "$f" ] && break; sleep 0.1; done
         export DISPLAY=:$(cat "$f"); rm "$f"; timeout -k 5 30 $AS "$0" $ARGS & while [ $# -gt 0 ]; do
             w=$(window "$1" 20)
             [ -z "$p" ] || ! window "$p" 0 >/dev/null || echo "$p: still shown" >&2
