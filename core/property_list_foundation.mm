@@ -7,6 +7,7 @@
 #import <Foundation/Foundation.h>
 
 #include "core/property_list.h"
+#include "platform/macos/autorelease_pool.h"
 
 #include <cstring>
 #include <stdexcept>
@@ -23,18 +24,6 @@ struct PropertyList::Node {
 };
 
 namespace {
-
-// Autoreleased objects made in a scope are released at its end.
-class AutoreleasePool {
-public:
-    AutoreleasePool() : pool_([[NSAutoreleasePool alloc] init]) {}
-    ~AutoreleasePool() { [pool_ drain]; }
-    AutoreleasePool(const AutoreleasePool&) = delete;
-    AutoreleasePool& operator=(const AutoreleasePool&) = delete;
-
-private:
-    NSAutoreleasePool* pool_;
-};
 
 // UTF-8 text as Foundation takes it; std::runtime_error for any other bytes.
 NSString* foundationText(std::string_view text)

@@ -10,6 +10,7 @@
 
 #include "platform/desktop.h"
 #include "platform/desktop_log.h"
+#include "platform/macos/autorelease_pool.h"
 #include "platform/watch_loop.h"
 
 #include <algorithm>
@@ -66,18 +67,6 @@ constexpr NSBezelStyle pushButtonStyle = NSRoundedBezelStyle;
 constexpr NSAlertStyle informationalStyle = NSAlertStyleInformational;
 constexpr NSBezelStyle pushButtonStyle = NSBezelStyleRounded;
 #endif
-
-// Autoreleased objects made in a scope are released at its end.
-class AutoreleasePool {
-public:
-    AutoreleasePool() : pool_([[NSAutoreleasePool alloc] init]) {}
-    ~AutoreleasePool() { [pool_ drain]; }
-    AutoreleasePool(const AutoreleasePool&) = delete;
-    AutoreleasePool& operator=(const AutoreleasePool&) = delete;
-
-private:
-    NSAutoreleasePool* pool_;
-};
 
 // The length of the well-formed UTF-8 sequence that starts at text[at]: no
 // overlong forms, no surrogates, nothing above U+10FFFF; 0 if there is none.
