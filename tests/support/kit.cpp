@@ -207,8 +207,8 @@ Run runOnDisplay(const fs::path& program, std::vector<std::string> titlesAndKeys
 {
     titlesAndKeys.insert(titlesAndKeys.begin(), {"-c", windowFinder + std::string(R"(f=$KESTRELBAY_DIALOG_LOG.x
         Xvfb -displayfd 3 3>"$f" 2>/dev/null & x=$!; for i in $(seq 300); do [ -s "$f" ] && break; sleep 0.1; done
-        export DISPLAY=:$(cat "$f"); rm "$f"; timeout -k 5 30 $AS "$0" $ARGS & while [ $# -gt 0 ]; do
-            w=$(window "$1" 20)
+        export DISPLAY=:$(cat "$f"); rm "$f"; timeout -k 5 90 $AS "$0" $ARGS & while [ $# -gt 0 ]; do
+            w=$(window "$1" 60)
             [ -z "$p" ] || ! window "$p" 0 >/dev/null || echo "$p: still shown" >&2
             [ -n "$w" ] && sleep 0.2 && case $2 in CLOSE) xdotool windowclose $w;; KILLX) kill $x;;
                 *) xdotool windowfocus --sync $w key --delay 150 $2 2>/dev/null;; esac || kill $!; p=$1; shift 2; done

@@ -79,7 +79,7 @@ inline constexpr const char* windowFinder = R"(window() { i=$(($2 * 10)); while
 // command to run it by, as another user or under strace, and KESTRELBAY_DIALOG_LOG must name a file) and answers its
 // dialogs in order: each is waited for by its exact title, given a moment to settle, focused and given its keys (or,
 // for CLOSE, destroyed as another program would, or, for KILLX, its display ended); one that does not come ends the
-// run, one still shown when the next comes is reported on standard error. A run that outlives 30 seconds is ended.
+// run, one still shown when the next comes is reported on standard error. A run that outlives 90 seconds is ended.
 Run runOnDisplay(const fs::path& program, std::vector<std::string> titlesAndKeys, RunOptions options);
 
 // The build: the empty installer bundle, the bundle tool, the test programs.
